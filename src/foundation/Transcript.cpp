@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstring>
+#include <vector>
 
 #include "foundation/SettingsCatalogue.h"
 #include "foundation/Time.h"
@@ -61,8 +62,8 @@ MemoryStats ReadMemoryStats() {
 
 std::string TruncatedText(std::string_view text) {
     if (text.size() <= kMaxTextLength) return std::string(text);
-    return "TRUNCATED(" + std::to_string(text.size()) + "bytes):" +
-           std::string(text.substr(0, kMaxTextLength));
+    return "TRUNCATED(" + std::to_string(text.size()) +
+           "bytes):" + std::string(text.substr(0, kMaxTextLength));
 }
 
 void ReplaceEvery(std::string& text, std::string_view from, std::string_view to) {
@@ -81,14 +82,14 @@ std::string EscapeLineBreaks(std::string text) {
 
 // Four characters per message, the first in the lowest byte, the last chunk padded
 // with zero bytes; an empty text sends nothing.
-void PostChunks(const platform::BusWindow& viewer, std::uint32_t message, std::uint32_t tag,
-                std::string_view text) {
+void AddChunks(std::vector<platform::PostItem>& burst, std::uint32_t message, std::uint32_t tag,
+               std::string_view text) {
     for (std::size_t pos = 0; pos < text.size(); pos += 4) {
         std::uint32_t value = 0;
         for (std::size_t i = 0; i < 4 && pos + i < text.size(); ++i)
             value |= static_cast<std::uint32_t>(static_cast<unsigned char>(text[pos + i]))
                      << (8 * i);
-        platform::PostMessage(viewer, message, tag, value);
+        burst.push_back({message, tag, value});
     }
 }
 
@@ -112,29 +113,37 @@ struct TranscriptLine {
     MemoryStats memory;
 };
 
+// The messages of one line travel as one burst, so that a viewer gets all of a line or
+// none of it.
 void PostLine(const platform::BusWindow& viewer, const TranscriptLine& line) {
-    auto post = [&](std::uint32_t message, std::int64_t value) {
-        platform::PostMessage(viewer, message, line.tag, value);
+    std::vector<platform::PostItem> burst;
+    burst.reserve(24 + (line.service.size() + line.text.size()) / 4);
+    auto add = [&](std::uint32_t message, std::int64_t value) {
+        burst.push_back({message, line.tag, value});
     };
-    post(proto::kBegin, line.tag);
-    post(proto::kId, line.id);
-    post(proto::kThreadId, line.threadId);
-    post(proto::kCpuTime, line.threadCpuTime);
-    post(proto::kProcessId, line.processId);
+    add(proto::kBegin, line.tag);
+    add(proto::kId, line.id);
+    add(proto::kThreadId, line.threadId);
+    add(proto::kCpuTime, line.threadCpuTime);
+    add(proto::kProcessId, line.processId);
     if (line.memory.totalAddressSpace != 0) {
-        const std::array<std::uint32_t, 8> group{
-            line.memory.totalAddressSpace, line.memory.totalUncommitted,
-            line.memory.totalCommitted,    line.memory.totalFree,
-            line.memory.freeSmall,         line.memory.freeBig,
-            line.memory.unused,            line.memory.overhead};
+        const std::array<std::uint32_t, 8> group{line.memory.totalAddressSpace,
+                                                 line.memory.totalUncommitted,
+                                                 line.memory.totalCommitted,
+                                                 line.memory.totalFree,
+                                                 line.memory.freeSmall,
+                                                 line.memory.freeBig,
+                                                 line.memory.unused,
+                                                 line.memory.overhead};
         for (std::size_t i = 0; i < group.size(); ++i)
-            post(proto::kMemoryFirst + static_cast<std::uint32_t>(i), group[i]);
+            add(proto::kMemoryFirst + static_cast<std::uint32_t>(i), group[i]);
     }
-    PostChunks(viewer, proto::kService, line.tag, line.service);
-    PostChunks(viewer, proto::kText, line.tag, line.text);
-    post(proto::kLevel, line.level);
-    post(proto::kIsError, line.isError ? 1 : 0);
-    post(proto::kEnd, 0);
+    AddChunks(burst, proto::kService, line.tag, line.service);
+    AddChunks(burst, proto::kText, line.tag, line.text);
+    add(proto::kLevel, line.level);
+    add(proto::kIsError, line.isError ? 1 : 0);
+    add(proto::kEnd, 0);
+    platform::PostMessages(viewer, burst);
     sched_yield();
 }
 
@@ -150,8 +159,7 @@ void ReactToStackOverflow() {
 
 }  // namespace
 
-bool Transcript(std::string_view service, std::string_view text, std::uint8_t level,
-                bool isError) {
+bool Transcript(std::string_view service, std::string_view text, std::uint8_t level, bool isError) {
     const int beepLevel = gSettings.beepOnErrorLevel.load();
     if (isError && beepLevel != 0 && level >= beepLevel) platform::Beep();
 
@@ -237,9 +245,15 @@ void SaveTranscriptSettings() {
     WriteSetting(cat::kTransUDPPacketSize, s.udpPacketSize);
 }
 
-std::int32_t TranscriptLinesProduced() { return gSequence.load(); }
+std::int32_t TranscriptLinesProduced() {
+    return gSequence.load();
+}
 
-void SetInsideMessageDispatch(bool inside) { gInsideDispatch = inside; }
-bool InsideMessageDispatch() { return gInsideDispatch.load(); }
+void SetInsideMessageDispatch(bool inside) {
+    gInsideDispatch = inside;
+}
+bool InsideMessageDispatch() {
+    return gInsideDispatch.load();
+}
 
 }  // namespace gatemoor

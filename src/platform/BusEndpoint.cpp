@@ -1,14 +1,14 @@
 #include "platform/BusEndpoint.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QThread>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -16,6 +16,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <vector>
 
 namespace gatemoor::platform {
 namespace {
@@ -63,14 +64,15 @@ struct BusEndpoint::Impl {
     std::map<int, std::shared_ptr<Connection>> connections;
     std::deque<Queued> queue;
     bool dispatchScheduled = false;
+    std::vector<Frame> readBuffer = std::vector<Frame>(bus_internal::kMaxFramesPerPacket);
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 
     bool Register(const std::string& className, const std::string& title) {
         const std::string folder = WindowBusFolder();
         const std::string base = folder + "/w" + std::to_string(::getpid()) + "-" +
                                  std::to_string(gSerial.fetch_add(1) + 1);
-        window = BusWindow{base + ".sock", className, title,
-                           static_cast<std::uint32_t>(::getpid())};
+        window =
+            BusWindow{base + ".sock", className, title, static_cast<std::uint32_t>(::getpid())};
         sockaddr_un address{};
         if (window.endpointPath.size() >= sizeof(address.sun_path)) {
             error = "bus folder path too long: " + folder;
@@ -106,15 +108,14 @@ struct BusEndpoint::Impl {
     void AcceptAll() {
         for (;;) {
             int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-            if (fd < 0) return;
+            if (fd < 0) break;
             auto connection = std::make_shared<Connection>();
             connection->fd = fd;
             connection->notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-            QObject::connect(connection->notifier.get(), &QSocketNotifier::activated,
-                             [this, fd] {
-                                 ReadConnection(fd);
-                                 ScheduleDispatch();
-                             });
+            QObject::connect(connection->notifier.get(), &QSocketNotifier::activated, [this, fd] {
+                ReadConnection(fd);
+                ScheduleDispatch();
+            });
             connections[fd] = std::move(connection);
             ReadConnection(fd);
         }
@@ -126,9 +127,10 @@ struct BusEndpoint::Impl {
         auto it = connections.find(fd);
         if (it == connections.end()) return;
         std::shared_ptr<Connection> connection = it->second;
+        std::vector<Frame>& packet = readBuffer;
+        const std::size_t capacity = packet.size() * sizeof(Frame);
         for (;;) {
-            Frame frame{};
-            ssize_t n = ::recv(fd, &frame, sizeof frame, MSG_DONTWAIT);
+            ssize_t n = ::recv(fd, packet.data(), capacity, MSG_DONTWAIT);
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
             if (n <= 0) {  // peer closed or failed
                 connection->notifier.reset();
@@ -137,22 +139,27 @@ struct BusEndpoint::Impl {
                 connections.erase(fd);
                 return;
             }
-            if (n != static_cast<ssize_t>(sizeof frame) || frame.magic != bus_internal::kMagic)
-                continue;  // not ours: ignore the packet, keep the connection
-            Queued item;
-            item.message = BusMessage{frame.message, frame.wParam, frame.lParam,
-                                      frame.senderProcessId,
-                                      frame.kind == bus_internal::kKindSend};
-            if (item.message.isSent) item.replyTo = connection;
-            queue.push_back(std::move(item));
+            if (n % static_cast<ssize_t>(sizeof(Frame)) != 0) continue;  // not ours: ignore it
+            for (std::size_t i = 0; i < static_cast<std::size_t>(n) / sizeof(Frame); ++i) {
+                const Frame& frame = packet[i];
+                if (frame.magic != bus_internal::kMagic) continue;
+                Queued item;
+                item.message =
+                    BusMessage{frame.message, frame.wParam, frame.lParam, frame.senderProcessId,
+                               frame.kind == bus_internal::kKindSend};
+                if (item.message.isSent) item.replyTo = connection;
+                queue.push_back(std::move(item));
+            }
         }
     }
 
     void TakeInArrived() {
         AcceptAll();
         std::vector<int> fds;
-        for (auto& [fd, connection] : connections) fds.push_back(fd);
-        for (int fd : fds) ReadConnection(fd);
+        for (auto& [fd, connection] : connections)
+            fds.push_back(fd);
+        for (int fd : fds)
+            ReadConnection(fd);
     }
 
     void ScheduleDispatch() {
@@ -234,9 +241,15 @@ BusEndpoint::~BusEndpoint() {
     impl_->Unregister();
 }
 
-bool BusEndpoint::IsRegistered() const { return impl_->listenFd >= 0; }
-const std::string& BusEndpoint::ErrorText() const { return impl_->error; }
-const BusWindow& BusEndpoint::Window() const { return impl_->window; }
+bool BusEndpoint::IsRegistered() const {
+    return impl_->listenFd >= 0;
+}
+const std::string& BusEndpoint::ErrorText() const {
+    return impl_->error;
+}
+const BusWindow& BusEndpoint::Window() const {
+    return impl_->window;
+}
 
 std::optional<BusMessage> BusEndpoint::PeekMessage(std::uint32_t first, std::uint32_t last,
                                                    bool remove) {

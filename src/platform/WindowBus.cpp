@@ -31,8 +31,7 @@ constexpr int kPostRoomWaitMs = 200;
 std::atomic<bus_internal::LocalSendHandler> gLocalSend{nullptr};
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
@@ -68,14 +67,19 @@ bool WaitFor(int fd, short events, int timeoutMs) {
 
 Frame MakeFrame(std::uint32_t kind, std::uint32_t message, std::uint64_t wParam,
                 std::int64_t lParam) {
-    return Frame{bus_internal::kMagic, kind, message, static_cast<std::uint32_t>(::getpid()),
-                 wParam, lParam};
+    return Frame{bus_internal::kMagic,
+                 kind,
+                 message,
+                 static_cast<std::uint32_t>(::getpid()),
+                 wParam,
+                 lParam};
 }
 
 // Connections for posting, kept open so that the posts of one sender arrive in order.
 class PostConnections {
 public:
-    bool Post(const std::string& path, const Frame& frame) {
+    bool Post(const std::string& path, const Frame* frames, std::size_t count) {
+        const std::size_t bytes = count * sizeof(Frame);
         std::lock_guard lock(mutex_);
         for (int attempt = 0; attempt < 2; ++attempt) {
             Entry& entry = entries_[path];
@@ -84,15 +88,15 @@ public:
                 entries_.erase(path);
                 return false;
             }
-            ssize_t sent = ::send(entry.fd, &frame, sizeof frame, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (sent == static_cast<ssize_t>(sizeof frame)) {
+            ssize_t sent = ::send(entry.fd, frames, bytes, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (sent == static_cast<ssize_t>(bytes)) {
                 entry.congested = false;
                 return true;
             }
             if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
                 if (!entry.congested && WaitFor(entry.fd, POLLOUT, kPostRoomWaitMs) &&
-                    ::send(entry.fd, &frame, sizeof frame, MSG_NOSIGNAL | MSG_DONTWAIT) ==
-                        static_cast<ssize_t>(sizeof frame))
+                    ::send(entry.fd, frames, bytes, MSG_NOSIGNAL | MSG_DONTWAIT) ==
+                        static_cast<ssize_t>(bytes))
                     return true;
                 entry.congested = true;
                 return false;
@@ -175,7 +179,8 @@ std::vector<BusWindow> ListWindows() {
     std::stable_sort(found.begin(), found.end(),
                      [](const auto& a, const auto& b) { return a.first > b.first; });
     std::vector<BusWindow> windows;
-    for (auto& entry : found) windows.push_back(std::move(entry.second));
+    for (auto& entry : found)
+        windows.push_back(std::move(entry.second));
     return windows;
 }
 
@@ -197,13 +202,27 @@ std::vector<BusWindow> WindowsOfProcess(std::uint32_t processId) {
 
 bool PostMessage(const BusWindow& window, std::uint32_t message, std::uint64_t wParam,
                  std::int64_t lParam) {
-    return Posts().Post(window.endpointPath,
-                        MakeFrame(bus_internal::kKindPost, message, wParam, lParam));
+    const Frame frame = MakeFrame(bus_internal::kKindPost, message, wParam, lParam);
+    return Posts().Post(window.endpointPath, &frame, 1);
+}
+
+bool PostMessages(const BusWindow& window, std::span<const PostItem> items) {
+    std::vector<Frame> frames;
+    frames.reserve(std::min(items.size(), bus_internal::kMaxFramesPerPacket));
+    bool delivered = true;
+    for (std::size_t start = 0; start < items.size(); start += bus_internal::kMaxFramesPerPacket) {
+        frames.clear();
+        const std::size_t end = std::min(items.size(), start + bus_internal::kMaxFramesPerPacket);
+        for (std::size_t i = start; i < end; ++i)
+            frames.push_back(MakeFrame(bus_internal::kKindPost, items[i].message, items[i].wParam,
+                                       items[i].lParam));
+        delivered = Posts().Post(window.endpointPath, frames.data(), frames.size()) && delivered;
+    }
+    return delivered;
 }
 
 std::optional<std::int64_t> SendMessage(const BusWindow& window, std::uint32_t message,
-                                        std::uint64_t wParam, std::int64_t lParam,
-                                        int timeoutMs) {
+                                        std::uint64_t wParam, std::int64_t lParam, int timeoutMs) {
     if (window.processId == static_cast<std::uint32_t>(::getpid())) {
         if (auto local = gLocalSend.load()) {
             BusMessage direct{message, wParam, lParam, window.processId, true};
@@ -241,7 +260,9 @@ std::optional<std::int64_t> SendMessage(const BusWindow& window, std::uint32_t m
 }
 
 namespace bus_internal {
-void SetLocalSendHandler(LocalSendHandler handler) { gLocalSend.store(handler); }
+void SetLocalSendHandler(LocalSendHandler handler) {
+    gLocalSend.store(handler);
+}
 }  // namespace bus_internal
 
 }  // namespace gatemoor::platform

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,11 +54,22 @@ struct BusWindow {
 bool PostMessage(const BusWindow& window, std::uint32_t message, std::uint64_t wParam,
                  std::int64_t lParam);
 
+// One message of a burst.
+struct PostItem {
+    std::uint32_t message = 0;
+    std::uint64_t wParam = 0;
+    std::int64_t lParam = 0;
+};
+
+// Queues a burst of messages that arrive together and in order: one packet on the wire,
+// so a burst never overflows the window's queue half-way. False when it could not be
+// delivered.
+bool PostMessages(const BusWindow& window, std::span<const PostItem> items);
+
 // Delivers a message and waits up to timeoutMs for the handler's result; nullopt on
 // time-out or when the window is gone.
 [[nodiscard]] std::optional<std::int64_t> SendMessage(const BusWindow& window,
-                                                      std::uint32_t message,
-                                                      std::uint64_t wParam,
+                                                      std::uint32_t message, std::uint64_t wParam,
                                                       std::int64_t lParam, int timeoutMs);
 
 namespace bus_internal {
@@ -73,11 +85,13 @@ struct Frame {
 inline constexpr std::uint32_t kMagic = 0x31424D47;  // "GMB1"
 inline constexpr std::uint32_t kKindPost = 1;
 inline constexpr std::uint32_t kKindSend = 2;
+// Largest burst carried in one packet; longer bursts take several.
+inline constexpr std::size_t kMaxFramesPerPacket = 2048;
 
 // An endpoint of this process answers SendMessage calls from its own thread directly,
 // since that thread cannot wait for itself.
 using LocalSendHandler = std::optional<std::int64_t> (*)(const std::string& endpointPath,
-                                                          const BusMessage& message);
+                                                         const BusMessage& message);
 void SetLocalSendHandler(LocalSendHandler handler);
 }  // namespace bus_internal
 

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -67,7 +67,8 @@ TEST_F(TranscriptTest, MessagesOfOneLineInProtocolOrder) {
     ASSERT_TRUE(Transcript("LSP", "Hello", 5, false));
     auto messages = viewer.Take();
     std::vector<std::uint32_t> numbers;
-    for (const auto& m : messages) numbers.push_back(m.message);
+    for (const auto& m : messages)
+        numbers.push_back(m.message);
     EXPECT_EQ(numbers, (std::vector<std::uint32_t>{proto::kBegin, proto::kId, proto::kThreadId,
                                                    proto::kCpuTime, proto::kProcessId,
                                                    proto::kService, proto::kText, proto::kText,
@@ -75,13 +76,15 @@ TEST_F(TranscriptTest, MessagesOfOneLineInProtocolOrder) {
     ASSERT_FALSE(messages.empty());
     const auto tag = messages[0].wParam;
     EXPECT_LE(tag, 2147483646u);
-    for (const auto& m : messages) EXPECT_EQ(m.wParam, tag);
+    for (const auto& m : messages)
+        EXPECT_EQ(m.wParam, tag);
     EXPECT_EQ(messages[0].lParam, static_cast<std::int64_t>(tag));
     EXPECT_EQ(messages[1].lParam, TranscriptLinesProduced());
     EXPECT_EQ(messages[2].lParam, platform::CurrentThreadId());
     EXPECT_EQ(messages[4].lParam, platform::CurrentProcessId());
     EXPECT_EQ(messages[5].lParam, 'L' | 'S' << 8 | 'P' << 16);
-    EXPECT_EQ(messages[6].lParam, 'H' | 'e' << 8 | 'l' << 16 | static_cast<std::int64_t>('l') << 24);
+    EXPECT_EQ(messages[6].lParam,
+              'H' | 'e' << 8 | 'l' << 16 | static_cast<std::int64_t>('l') << 24);
     EXPECT_EQ(messages[7].lParam, 'o');
     EXPECT_EQ(messages[8].lParam, 5);
     EXPECT_EQ(messages[9].lParam, 0);
@@ -160,7 +163,11 @@ TEST_F(TranscriptTest, BeepRule) {
     } cases[] = {
         {"never by default", {}, 10, true, false},
         {"error at the level", {.beepOnErrorLevel = 10}, 10, true, true},
-        {"even when nothing is sent", {.sendAnything = false, .beepOnErrorLevel = 10}, 10, true, true},
+        {"even when nothing is sent",
+         {.sendAnything = false, .beepOnErrorLevel = 10},
+         10,
+         true,
+         true},
         {"below the level", {.beepOnErrorLevel = 10}, 9, true, false},
         {"not an error", {.beepOnErrorLevel = 10}, 10, false, false},
     };
@@ -211,14 +218,26 @@ TEST_F(TranscriptTest, DispatchMarkerTellsMainThreadFromWorkers) {
 
 TEST_F(TranscriptTest, ConcurrentCallersGetDistinctIds) {
     Viewer viewer;
+    std::atomic<int> running{4};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
-        threads.emplace_back([] {
-            for (int i = 0; i < 50; ++i) Transcript("C", "line", 5, false);
+        threads.emplace_back([&] {
+            for (int i = 0; i < 50; ++i)
+                Transcript("C", "line", 5, false);
+            --running;
         });
-    for (auto& t : threads) t.join();
+    std::vector<tools::AssembledLine> lines;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while ((running > 0 || lines.size() < 200) && std::chrono::steady_clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        for (auto& line : viewer.Lines())
+            lines.push_back(line);
+    }
+    for (auto& t : threads)
+        t.join();
     std::set<std::int32_t> ids;
-    for (const auto& line : viewer.Lines()) ids.insert(line.id);
+    for (const auto& line : lines)
+        ids.insert(line.id);
     EXPECT_EQ(ids.size(), 200u);
 }
 
@@ -249,7 +268,8 @@ TEST_F(TranscriptTest, LineReachesTheViewerProgram) {
 
     std::string printed;
     char buffer[512];
-    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) printed.append(buffer, n);
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
+        printed.append(buffer, n);
     ::close(out[0]);
     ::kill(pid, SIGTERM);
     int status = 0;
@@ -258,7 +278,9 @@ TEST_F(TranscriptTest, LineReachesTheViewerProgram) {
     const std::string expectedEnd = ": Across, processes: \"quoted\" and<CRLF>broken\n";
     ASSERT_GE(printed.size(), expectedEnd.size()) << printed;
     EXPECT_EQ(printed.substr(printed.size() - expectedEnd.size()), expectedEnd);
-    EXPECT_EQ(printed.rfind("[" + std::to_string(TranscriptLinesProduced()) + "] Remote L7 ERROR tid=", 0), 0u)
+    EXPECT_EQ(printed.rfind(
+                  "[" + std::to_string(TranscriptLinesProduced()) + "] Remote L7 ERROR tid=", 0),
+              0u)
         << printed;
 }
 

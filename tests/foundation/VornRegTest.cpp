@@ -58,7 +58,9 @@ TEST_F(VornRegTest, CatalogueHoldsEveryValueOnceWithItsDefault) {
         SCOPED_TRACE(def.name);
         EXPECT_TRUE(seen.insert(std::string(def.section) + "/" + def.name).second);
         EXPECT_EQ(ReadSetting(def), def.defaultValue);
-        if (def.type == SettingType::Boolean) EXPECT_TRUE(def.defaultValue == 0 || def.defaultValue == 1);
+        if (def.type == SettingType::Boolean) {
+            EXPECT_TRUE(def.defaultValue == 0 || def.defaultValue == 1);
+        }
     }
     EXPECT_EQ(seen.size(), 22u);  // 14 screening and window values, 8 transcript values
     EXPECT_EQ(settings::kDelLogs.defaultValue, 30);

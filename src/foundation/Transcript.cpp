@@ -176,7 +176,8 @@ bool Transcript(std::string_view service, std::string_view text, std::uint8_t le
     line.id = gSequence.fetch_add(1) + 1;
     line.service = std::string(service);
     line.text = TruncatedText(text);
-    if (gInsideDispatch.load()) line.text.insert(0, platform::IsMainThread() ? "." : ",");
+    if (gInsideDispatch.load())
+        line.text = (platform::IsMainThread() ? "." : ",") + line.text;
     line.threadCpuTime = ThreadCpuTime();
     if (gSettings.sendMemory.load()) line.memory = ReadMemoryStats();
     line.text = EscapeLineBreaks(std::move(line.text));

@@ -48,24 +48,6 @@ constexpr std::array<std::string_view, 3> kMessageFileExtensions = {".eml", ".nw
     return text;
 }
 
-[[nodiscard]] char AsciiUpper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-[[nodiscard]] std::string AsciiUpper(std::string_view text) {
-    std::string upper(text);
-    for (char& c : upper)
-        c = AsciiUpper(c);
-    return upper;
-}
-
-[[nodiscard]] std::string AsciiLower(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return lower;
-}
-
 [[nodiscard]] bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return AsciiUpper(x) == AsciiUpper(y);

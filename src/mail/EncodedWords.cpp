@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+#include "screening/VornUtil.h"
+
 namespace gatemoor {
 namespace {
 
@@ -15,17 +17,6 @@ constexpr std::string_view kBase64Alphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr char kEscape = 27;
 constexpr char kGrave = '`';
-
-[[nodiscard]] char AsciiUpper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-[[nodiscard]] std::string AsciiUpper(std::string_view text) {
-    std::string upper(text);
-    for (char& c : upper)
-        c = AsciiUpper(c);
-    return upper;
-}
 
 [[nodiscard]] bool IsBlank(char c) {
     return static_cast<unsigned char>(c) <= ' ';

@@ -41,10 +41,6 @@ constexpr TMarkupEntity kMarkupEntities[] = {
 constexpr std::size_t kMaxNumericReferenceLength = 3;
 constexpr int kMaxByteCode = 255;
 
-char AsciiUpper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 std::string UpperCased(std::string_view text) {
     std::string result(text);
     for (char& c : result)

@@ -13,10 +13,6 @@ std::atomic<int> gReportServicePort{kDefaultReportServicePort};
 
 constexpr int kMaxPort = 65535;
 
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {

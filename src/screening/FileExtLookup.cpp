@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/QtText.h"
+#include "screening/VornUtil.h"
 
 namespace gatemoor {
 namespace {
@@ -124,13 +125,6 @@ constexpr std::array kClassIds = {
 
 constexpr std::string_view kUnknownType = "application/octet-stream";
 constexpr std::string_view kUnknownExtension = ".txt";
-
-std::string AsciiLower(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return lower;
-}
 
 std::string_view Trimmed(std::string_view text) {
     while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32)

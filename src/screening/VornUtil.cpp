@@ -14,10 +14,6 @@ namespace gatemoor {
 
 namespace {
 
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-
 std::mt19937& RandomEngine() {
     thread_local std::mt19937 engine = [] {
         std::uint32_t seed[8];
@@ -53,6 +49,20 @@ int HexValue(char c) {
 }
 
 }  // namespace
+
+std::string AsciiUpper(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper)
+        c = AsciiUpper(c);
+    return upper;
+}
+
+std::string AsciiLower(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower)
+        c = AsciiLower(c);
+    return lower;
+}
 
 bool IsOfClass(char c, TCharClass charClass) {
     switch (charClass) {

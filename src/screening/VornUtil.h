@@ -17,6 +17,16 @@
 
 namespace gatemoor {
 
+// ASCII letter case only: bytes above 127 are never changed, whatever the locale.
+[[nodiscard]] constexpr char AsciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+[[nodiscard]] constexpr char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+[[nodiscard]] std::string AsciiUpper(std::string_view text);
+[[nodiscard]] std::string AsciiLower(std::string_view text);
+
 // The nine characters that no file name may hold.
 inline constexpr std::string_view FORBIDDEN_FILENAME_CHARS = "<>?*:|\"/\\";
 

@@ -15,10 +15,6 @@ namespace {
 
 constexpr int kUniqueSuffixLength = 5;
 
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-
 // Wildcard match with backtracking to the last `*` only, so it stays linear-ish.
 bool MaskMatches(std::string_view mask, std::string_view name) {
     std::size_t m = 0;

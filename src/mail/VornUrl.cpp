@@ -42,20 +42,7 @@ std::optional<int> PortNumber(std::string_view text) {
 // because decoding turns it into a blank: left as it is, a file name with a '+'
 // would come back with a blank and name another file.
 std::string EncodeQueryLine(std::string_view line) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string result;
-    result.reserve(line.size());
-    for (char c : line) {
-        if (IsUrlChar(c) && c != '%' && c != '&' && c != '+') {
-            result.push_back(c);
-        } else {
-            const auto code = static_cast<unsigned char>(c);
-            result.push_back('%');
-            result.push_back(kHex[code >> 4]);
-            result.push_back(kHex[code & 15]);
-        }
-    }
-    return result;
+    return UrlEncode(line, "&");
 }
 
 }  // namespace

@@ -229,11 +229,15 @@ std::string MachineName() {
 }
 
 std::string UrlEncode(std::string_view text) {
+    return UrlEncode(text, {});
+}
+
+std::string UrlEncode(std::string_view text, std::string_view alsoEncoded) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string result;
     result.reserve(text.size());
     for (char c : text) {
-        if (IsUrlChar(c) && c != '%' && c != '+') {
+        if (IsUrlChar(c) && c != '%' && c != '+' && alsoEncoded.find(c) == std::string_view::npos) {
             result.push_back(c);
         } else {
             const auto code = static_cast<unsigned char>(c);

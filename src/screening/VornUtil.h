@@ -118,6 +118,8 @@ void RemoveDuplicateLines(std::vector<std::string>& list);
 // URL characters other than `%` and `+` stay; every other byte becomes `%` and two
 // upper-case hex digits.
 [[nodiscard]] std::string UrlEncode(std::string_view text);
+// The same, also encoding every character of `alsoEncoded` (e.g. "&" inside a query).
+[[nodiscard]] std::string UrlEncode(std::string_view text, std::string_view alsoEncoded);
 // Every `+` becomes a blank; `%` and two hex digits become that byte; a malformed `%`
 // stays as it is.
 [[nodiscard]] std::string UrlDecode(std::string_view text);

@@ -75,6 +75,12 @@ TMutexCriticalSection::~TMutexCriticalSection() = default;
 void TMutexCriticalSection::Enter() {
     State& s = *state_;
     std::unique_lock lock(s.mutex);
+    // Most entries find the lock free or already their own: take it without working out
+    // a wait, which costs system calls on every header query.
+    if (s.Available()) {
+        TakeLocked();
+        return;
+    }
     for (;;) {
         const int timeOut = TimeOut();
         // Workers wait longer by a random amount so that contending threads do not

@@ -3,8 +3,10 @@
 #include <QSettings>
 #include <QString>
 #include <QVariant>
-
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -37,6 +39,24 @@ std::unique_ptr<QSettings> OpenStore(const std::string& program) {
                                        ToQString(program));
 }
 
+std::mutex gOverrideMutex;
+std::map<std::string, std::int32_t> gOverrides;
+
+std::string OverrideKey(const std::string& section, const std::string& name) {
+    std::string key = section + "/" + name;
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return key;
+}
+
+std::optional<std::int32_t> FindOverride(const std::string& section, const std::string& name) {
+    std::lock_guard lock(gOverrideMutex);
+    if (gOverrides.empty()) return std::nullopt;
+    auto found = gOverrides.find(OverrideKey(section, name));
+    if (found == gOverrides.end()) return std::nullopt;
+    return found->second;
+}
+
 QString KeyOf(const std::string& section, const std::string& name) {
     if (section.empty()) return ToQString(name);
     return ToQString(section + "/" + name);
@@ -45,8 +65,8 @@ QString KeyOf(const std::string& section, const std::string& name) {
 }  // namespace
 
 std::optional<std::int32_t> ReadStoredInteger(const std::string& program,
-                                              const std::string& section,
-                                              const std::string& name) {
+                                              const std::string& section, const std::string& name) {
+    if (auto value = FindOverride(section, name)) return value;
     auto store = OpenStore(program);
     if (store->status() != QSettings::NoError) return std::nullopt;
     QVariant value = store->value(KeyOf(section, name));
@@ -58,6 +78,16 @@ std::optional<std::int32_t> ReadStoredInteger(const std::string& program,
     int result = value.toString().trimmed().toInt(&ok, 10);
     if (!ok) return std::nullopt;
     return static_cast<std::int32_t>(result);
+}
+
+void SetIntegerOverride(const std::string& section, const std::string& name, std::int32_t value) {
+    std::lock_guard lock(gOverrideMutex);
+    gOverrides[OverrideKey(section, name)] = value;
+}
+
+void ClearIntegerOverrides() {
+    std::lock_guard lock(gOverrideMutex);
+    gOverrides.clear();
 }
 
 bool WriteStoredInteger(const std::string& program, const std::string& section,

@@ -11,8 +11,15 @@ namespace gatemoor::platform {
 // Reads an integer value. Missing, unreadable or of another type (text that is not a
 // 32-bit decimal integer) = not found.
 [[nodiscard]] std::optional<std::int32_t> ReadStoredInteger(const std::string& program,
-                                                             const std::string& section,
-                                                             const std::string& name);
+                                                            const std::string& section,
+                                                            const std::string& name);
+
+// Run-only values: an overridden value is what every read answers, for every program,
+// until the overrides are cleared; the store itself is never written. Section and name
+// match without regard to ASCII case. For command-line runs that try a policy without
+// changing the user's settings.
+void SetIntegerOverride(const std::string& section, const std::string& name, std::int32_t value);
+void ClearIntegerOverrides();
 
 // Writes an integer value, creating the section when needed. False when the store
 // cannot be written (callers ignore it, but tests look).

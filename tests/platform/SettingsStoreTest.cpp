@@ -42,6 +42,19 @@ TEST_F(SettingsStoreTest, RemovingAValue) {
     EXPECT_FALSE(ReadStoredInteger("Prog", "S", "A"));
 }
 
+TEST_F(SettingsStoreTest, RunOnlyOverridesWinWithoutWritingTheStore) {
+    WriteStoredInteger("Prog", "Security Settings", "Web Content", 1);
+    SetIntegerOverride("security settings", "WEB CONTENT", 0);
+    SetIntegerOverride("Security Settings", "Pictures", 3);
+    EXPECT_EQ(ReadStoredInteger("Prog", "Security Settings", "Web Content"), 0);
+    EXPECT_EQ(ReadStoredInteger("Prog", "Security Settings", "Pictures"), 3);
+    EXPECT_EQ(ReadStoredInteger("Prog", "Other", "Pictures"), std::nullopt);
+    EXPECT_EQ(test::ReadFile(SettingsFilePath("Prog")).find("Pictures"), std::string::npos);
+    ClearIntegerOverrides();
+    EXPECT_EQ(ReadStoredInteger("Prog", "Security Settings", "Web Content"), 1);
+    EXPECT_FALSE(ReadStoredInteger("Prog", "Security Settings", "Pictures"));
+}
+
 TEST(ProgramFolder, OverrideReplacesTheCachedFolder) {
     const std::string original = ProgramFolder();
     test::TempFolder other;

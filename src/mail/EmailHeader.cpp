@@ -192,9 +192,13 @@ TEmailMsgPart* TEmailHeader::OwningPart() const {
     CriticalSectionGuard guard(lock_);
     if (owner_ == nullptr) return nullptr;
     TOwnerGuard ownerGuard(owner_);
+    return owner_->PartOfHeader(*this);
+}
+
+TEmailMsgPart* THeaderOwner::PartOfHeader(const TEmailHeader& header) const {
     TEmailMsgPart* found = nullptr;
-    owner_->WalkParts([&](TEmailMsgPart& part, const TEmailHeader* header) {
-        if (header != this) return true;
+    WalkParts([&](TEmailMsgPart& part, const TEmailHeader* partHeader) {
+        if (partHeader != &header) return true;
         found = &part;
         return false;
     });
@@ -218,20 +222,30 @@ std::string TEmailHeader::FieldValue(int index) const {
 
 void TEmailHeader::Clear() {
     CriticalSectionGuard guard(lock_);
-    if (names_.empty()) return;
+    if (names_.empty() && dropped_.empty()) return;
     names_.clear();
     values_.clear();
+    dropped_.clear();
     MarkModified();
 }
 
 bool TEmailHeader::LoadFromLines(std::vector<std::string>& lines) {
     CriticalSectionGuard guard(lock_);
+    std::size_t pos = 0;
+    const bool result = LoadFromLines(lines, pos);
+    lines.erase(lines.begin(), lines.begin() + static_cast<long>(pos));
+    return result;
+}
+
+bool TEmailHeader::LoadFromLines(std::vector<std::string>& lines, std::size_t& pos) {
+    CriticalSectionGuard guard(lock_);
     Clear();
-    std::size_t first = 0;
+    dropped_.clear();
+    std::size_t first = pos;
     while (first < lines.size() && lines[first].empty())
         ++first;
-    if (first == lines.size()) {
-        lines.clear();
+    if (first >= lines.size()) {
+        pos = lines.size();
         return false;
     }
     std::size_t end = first;
@@ -248,27 +262,31 @@ bool TEmailHeader::LoadFromLines(std::vector<std::string>& lines) {
             fields.push_back(std::move(line));
         }
     }
-    const std::size_t separator = end < lines.size() ? 1 : 0;
-    lines.erase(lines.begin(), lines.begin() + static_cast<long>(end + separator));
+    pos = end < lines.size() ? end + 1 : end;
 
     bool allParsed = true;
-    for (const std::string& field : fields) {
+    for (std::string& field : fields) {
         const std::size_t colon = field.find(':');
         if (colon == std::string::npos) {
-            allParsed = false;  // dropped; the rest still counts
+            allParsed = false;  // no field; the rest still counts
+            dropped_.emplace_back(names_.size(), std::move(field));
             continue;
         }
         names_.push_back(field.substr(0, colon));
         values_.emplace_back(Trimmed(std::string_view(field).substr(colon + 1)));
     }
-    if (!names_.empty()) MarkModified();
+    if (!names_.empty() || !dropped_.empty()) MarkModified();
     return allParsed;
 }
 
 void TEmailHeader::SaveToLines(std::vector<std::string>& target) const {
     CriticalSectionGuard guard(lock_);
-    for (std::size_t i = 0; i < names_.size(); ++i)
-        AppendLines(names_[i] + ": " + values_[i], target);
+    std::size_t dropped = 0;
+    for (std::size_t i = 0; i <= names_.size(); ++i) {
+        for (; dropped < dropped_.size() && dropped_[dropped].first == i; ++dropped)
+            AppendLines(dropped_[dropped].second, target);
+        if (i < names_.size()) AppendLines(names_[i] + ": " + values_[i], target);
+    }
 }
 
 int TEmailHeader::IndexOfField(std::string_view name) const {

@@ -4,8 +4,10 @@
 // decoded, so their rules are screening policy and kept exactly.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "foundation/VornCriticalSections.h"
@@ -49,8 +51,13 @@ public:
     // lines, the field lines up to the first empty line, and that separator. Lines
     // beginning with a blank or TAB continue the field before them (kept after a CR
     // LF). False when no line was left to take, or when a field line without ':' had
-    // to be dropped.
+    // to be dropped. A dropped line is no field, but it is kept in its place and
+    // written back, so that parsing never loses the bytes of a message.
     bool LoadFromLines(std::vector<std::string>& lines);
+    // The same from index `pos` of `lines`, which is advanced past what was taken (the
+    // taken lines are moved out); parsing hands a message's lines from part to part
+    // this way instead of erasing from the front.
+    bool LoadFromLines(std::vector<std::string>& lines, std::size_t& pos);
     // Appends "name: value" per field; folded values come out as the lines they were.
     void SaveToLines(std::vector<std::string>& target) const;
 
@@ -149,6 +156,9 @@ private:
     THeaderOwner* owner_;
     std::vector<std::string> names_;
     std::vector<std::string> values_;
+    // Lines without ':' that LoadFromLines dropped, each with the index of the field it
+    // stood before.
+    std::vector<std::pair<std::size_t, std::string>> dropped_;
 };
 
 }  // namespace gatemoor

@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "foundation/VornCriticalSections.h"
@@ -73,6 +75,9 @@ public:
     [[nodiscard]] TAbstractCriticalSection& OwnerLock() const override { return lock_; }
     void WalkParts(const TPartVisitor& visit) const override;
     [[nodiscard]] int PartDepth(const TEmailMsgPart& part) const override;
+    [[nodiscard]] TEmailMsgPart* PartOfHeader(const TEmailHeader& header) const override;
+    void PartHeaderChanged(TEmailMsgPart& part, const TEmailHeader* before,
+                           const TEmailHeader* after) override;
 
     // The message lock "EmailMsg_CS"; every operation holds it.
     [[nodiscard]] TMutexCriticalSection& Lock() const { return lock_; }
@@ -93,6 +98,9 @@ public:
     [[nodiscard]] bool IsModified() const { return modified_; }
     void SetModified(bool modified) { modified_ = modified; }
     [[nodiscard]] const std::vector<std::string>& RawLines() const { return rawLines_; }
+    // The lines after the closing delimiter of a multipart message, written after the
+    // last part.
+    [[nodiscard]] const std::vector<std::string>& Epilogue() const { return epilogue_; }
 
     // Records the plain-text message flag from the main header.
     void UpdateBodyFlags();
@@ -211,15 +219,20 @@ private:
     // Reads the file when not loaded; parses when `parse` and not parsed.
     void EnsureLoaded();
     void EnsureParsed();
-    void FreeHeaders();
+    void FreeTree();
     void NewContentId();
+    void ParseMultipartBody(TLineSource& source);
+    void DestructionRules();
 
     mutable TMutexCriticalSection lock_;
     TEmailHeader* mainHeader_ = nullptr;
     TEmailMsgPartCollection* parts_ = nullptr;
-    std::vector<TEmailHeader*> headers_;
+    std::unordered_set<TEmailHeader*> headers_;
     bool freeingHeaders_ = false;
+    // Which parts have which header: headers ask for their part on every query.
+    std::unordered_map<const TEmailHeader*, std::vector<TEmailMsgPart*>> partsByHeader_;
     std::vector<std::string> rawLines_;
+    std::vector<std::string> epilogue_;
     std::vector<std::string> properties_;
     double sendTime_ = 0;
     std::string fileName_;

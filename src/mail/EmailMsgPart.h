@@ -111,7 +111,8 @@ public:
     [[nodiscard]] int Depth() const;
 
     [[nodiscard]] TEmailHeader* Header() const { return header_; }
-    void SetHeader(TEmailHeader* header) { header_ = header; }
+    // Also keeps the owner's index of which part has which header true.
+    void SetHeader(TEmailHeader* header);
     [[nodiscard]] TEmailMsgPartCollection* Parent() const { return parent_; }
     [[nodiscard]] TEmailMsgPartCollection& Children() { return *children_; }
     [[nodiscard]] const TEmailMsgPartCollection& Children() const { return *children_; }
@@ -207,6 +208,8 @@ public:
     TEmailMsgPartCollection& operator=(const TEmailMsgPartCollection&) = delete;
 
     [[nodiscard]] int Level() const { return level_; }
+    // The part whose children these are; null for a message's top level.
+    [[nodiscard]] TEmailMsgPart* OwnerPart() const { return ownerPart_; }
     [[nodiscard]] int Count() const { return static_cast<int>(parts_.size()); }
     // Null for an index outside 0..Count()-1.
     [[nodiscard]] TEmailMsgPart* Items(int i) const;
@@ -247,6 +250,7 @@ private:
     friend class TEmailMsgPart;
 
     int level_;
+    TEmailMsgPart* ownerPart_ = nullptr;
     std::vector<TEmailMsgPart*> parts_;
 };
 

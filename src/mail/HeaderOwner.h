@@ -34,6 +34,14 @@ public:
     virtual void WalkParts(const TPartVisitor& visit) const = 0;
     // The depth of one of the owner's parts: 0 for the parts directly under the message.
     [[nodiscard]] virtual int PartDepth(const TEmailMsgPart& part) const = 0;
+    // The first part of a pre-order walk whose header is `header`; null when none. This
+    // one walks the tree; an owner with many parts answers from an index instead, since
+    // headers ask it for every part.
+    [[nodiscard]] virtual TEmailMsgPart* PartOfHeader(const TEmailHeader& header) const;
+    // A part reports that it gave up the header `before` and took `after` (either may be
+    // null: a new part, a destroyed one), so that an index stays true.
+    virtual void PartHeaderChanged(TEmailMsgPart& /*part*/, const TEmailHeader* /*before*/,
+                                   const TEmailHeader* /*after*/) {}
 };
 
 }  // namespace gatemoor

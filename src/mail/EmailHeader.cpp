@@ -237,10 +237,15 @@ bool TEmailHeader::LoadFromLines(std::vector<std::string>& lines) {
     return result;
 }
 
-bool TEmailHeader::LoadFromLines(std::vector<std::string>& lines, std::size_t& pos) {
+bool TEmailHeader::LoadFromLines(std::vector<std::string>& lines, std::size_t& pos,
+                                 bool skipLeadingEmpty) {
     CriticalSectionGuard guard(lock_);
     Clear();
     dropped_.clear();
+    if (!skipLeadingEmpty && pos < lines.size() && lines[pos].empty()) {
+        ++pos;
+        return true;
+    }
     std::size_t first = pos;
     while (first < lines.size() && lines[first].empty())
         ++first;

@@ -56,8 +56,11 @@ public:
     bool LoadFromLines(std::vector<std::string>& lines);
     // The same from index `pos` of `lines`, which is advanced past what was taken (the
     // taken lines are moved out); parsing hands a message's lines from part to part
-    // this way instead of erasing from the front.
-    bool LoadFromLines(std::vector<std::string>& lines, std::size_t& pos);
+    // this way instead of erasing from the front. Without `skipLeadingEmpty` an empty
+    // first line is the separator of an empty header, as it is for a MIME part that
+    // starts with its body.
+    bool LoadFromLines(std::vector<std::string>& lines, std::size_t& pos,
+                       bool skipLeadingEmpty = true);
     // Appends "name: value" per field; folded values come out as the lines they were.
     void SaveToLines(std::vector<std::string>& target) const;
 

@@ -477,7 +477,7 @@ void TEmailMsg::ParseMultipartBody(TLineSource& source) {
         auto* next = new TEmailMsgPart(parts_);
         next->SetParseSubpartsFlag(parseSubparts_);
         auto* header = new TEmailHeader(this);
-        (void)header->LoadFromLines(source.lines, source.pos);
+        (void)header->LoadFromLines(source.lines, source.pos, false);
         next->SetHeader(header);
         current = next;
     }
@@ -570,7 +570,10 @@ void TEmailMsg::SetUidl(std::string_view uidl) {
         for (int i = list_->Count() - 1; i >= 0; --i) {
             TEmailMsg* other = list_->Items(i);
             if (other == nullptr || other == this || other->Lock().IsBusy()) continue;
-            if (other->Uidl() != uidl) continue;
+            // The record as stored: asking for Uidl() would generate one for a message
+            // without, and set it through this same walk.
+            other->EnsureLoaded();
+            if (other->info_->UIDL() != uidl) continue;
             if (list_->Owner() != nullptr) (void)list_->Owner()->MoveToPurgatory(*other, kDuplicateUidlReason);
         }
     }
@@ -578,8 +581,13 @@ void TEmailMsg::SetUidl(std::string_view uidl) {
 }
 
 bool TEmailMsg::Obliterate() {
-    CriticalSectionGuard guard(lock_);
-    return list_ != nullptr && list_->Obliterate(*this);
+    TEmailMsgList* list = nullptr;
+    {
+        CriticalSectionGuard guard(lock_);
+        list = list_;
+    }
+    // Not under the own lock: the list destroys this message.
+    return list != nullptr && list->Obliterate(*this);
 }
 
 std::string TEmailMsg::UserId() const {

@@ -210,7 +210,9 @@ bool TEmailMsgPart::WritesHeader() const {
 
 TEmailHeader* TEmailMsgPart::NewHeaderFrom(TLineSource& source) {
     auto* header = new TEmailHeader(Owner());
-    (void)header->LoadFromLines(source.lines, source.pos);
+    // A part that starts with an empty line has an empty header; the rule that skips
+    // leading empty lines is the message's, and here it would take the body for header.
+    (void)header->LoadFromLines(source.lines, source.pos, false);
     return header;
 }
 

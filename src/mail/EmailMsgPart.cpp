@@ -98,6 +98,26 @@ constexpr TMarkerPair kInfoMarkers[] = {
     {BEGIN_VORN_INFO_STR, END_VORN_INFO_STR},
 };
 
+// The delimiter that splits `parts` into its parts; empty when none does.
+std::string DelimiterOf(const TEmailMsgPartCollection& parts) {
+    const TEmailMsgPart* first = parts.Items(0);
+    if (first == nullptr || first->Header() == nullptr) return {};
+    const TEmailMsgPart* owner = parts.OwnerPart();
+    const bool split = owner != nullptr ? HasSubtreeType(owner->Header()) : first->Header()->IsMultipart();
+    return split ? first->Header()->GetBoundary() : std::string();
+}
+
+// True when `line`, written inside the body of the part that holds `parts`, would be
+// found as a delimiter of a body that encloses it.
+bool IsEnclosingDelimiter(const TEmailMsgPartCollection* parts, std::string_view line) {
+    for (const TEmailMsgPart* above = parts != nullptr ? parts->OwnerPart() : nullptr;
+         above != nullptr && above->Parent() != nullptr; above = above->Parent()->OwnerPart()) {
+        const std::string delimiter = DelimiterOf(*above->Parent());
+        if (!delimiter.empty() && line.find(delimiter) != std::string_view::npos) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::vector<std::string> TLineSource::TakeRest() {
@@ -239,7 +259,12 @@ bool TEmailMsgPart::ParseBody(TLineSource& source, std::string_view boundary, bo
         }
         if (line == source.lines.size()) {
             rawText_ = source.TakeRest();
-            boundaryLine_ = std::string(boundary) + "--";
+            // The closing delimiter that went missing is written back, unless it would
+            // end an enclosing body as well (a nested multipart reusing the outer
+            // boundary): the parts after it would vanish on the next reading.
+            std::string closing = std::string(boundary) + "--";
+            if (IsEnclosingDelimiter(parent_, closing)) closing.clear();
+            boundaryLine_ = std::move(closing);
         } else {
             std::string& delimiterLine = source.lines[line];
             rawText_.assign(std::make_move_iterator(source.lines.begin() + static_cast<long>(source.pos)),
@@ -316,6 +341,16 @@ bool TEmailMsgPart::WriteTo(std::vector<std::string>& target, bool full) {
     } else {
         std::vector<std::string> body;
         result = WriteBody(body, full);
+        // A preamble part writes the header it shares with this part at the front of
+        // the body; that header must stand in clear text before the encoded body.
+        const TEmailMsgPart* first = children_->parts_.front();
+        if (first->header_ == header_ && first->WritesHeader()) {
+            std::vector<std::string> header;
+            header_->SaveToLines(header);
+            const auto headerEnd = body.begin() + static_cast<long>(std::min(header.size() + 1, body.size()));
+            target.insert(target.end(), std::make_move_iterator(body.begin()), std::make_move_iterator(headerEnd));
+            body.erase(body.begin(), headerEnd);
+        }
         (void)EncodeLinesInPlace(decoder, body);
         AppendMoved(target, std::move(body));
     }

@@ -1,0 +1,165 @@
+// Faults that real mail and the fuzzers found in the part tree and the message, each
+// kept as the smallest message that showed it.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mail/EmailDecoders.h"
+#include "mail/EmailHeader.h"
+#include "mail/EmailMsg.h"
+#include "mail/EmailMsgPart.h"
+
+namespace gatemoor {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+std::unique_ptr<TEmailMsg> Parsed(Lines lines) {
+    auto message = std::make_unique<TEmailMsg>();
+    message->SetSaveOnDestroy(false);
+    message->SetEnsureTextBodyFlag(false);
+    (void)message->SetRawMail(lines);
+    (void)message->Parts();
+    return message;
+}
+
+Lines Written(TEmailMsg& message) {
+    Lines lines;
+    (void)message.SaveToLines(lines, true);
+    return lines;
+}
+
+// Depth and media type of every part, pre-order.
+std::string Shape(TEmailMsgPartCollection& parts) {
+    std::string text;
+    for (int i = 0; i < parts.Count(); ++i) {
+        TEmailMsgPart* part = parts.Items(i);
+        std::string type;
+        (void)part->Header()->GetFieldValue("Content-Type", type);
+        text += std::to_string(part->Depth()) + ":" + (type.empty() ? "-" : type) +
+                (part->IsPreamble() ? "(preamble)" : "") + " ";
+        text += Shape(part->Children());
+    }
+    return text;
+}
+
+// --- A transfer-encoded multipart part ---
+
+struct EncodedMultipartCase {
+    const char* name;
+    const char* encoding;
+    Lines body;  // the part's body as it stands in the message
+};
+
+// A multipart part that names a transfer encoding is parsed from its decoded body. Its
+// header is written by its preamble part, inside the body that is re-encoded: it must
+// still come out in clear text, ahead of the encoded lines.
+TEST(MessageRegression, EncodedMultipartPartKeepsItsHeaderInClearText) {
+    const EncodedMultipartCase cases[] = {
+        {"quoted-printable", "quoted-printable",
+         {"pre", "--in", "Content-Type: text/plain", "", "caf=E9", "--in--"}},
+        {"base64", "base64",
+         // "pre\r\n--in\r\nContent-Type: text/plain\r\n\r\ninner\r\n--in--\r\n"
+         {"cHJlDQotLWluDQpDb250ZW50LVR5cGU6IHRleHQvcGxhaW4NCg0KaW5uZXINCi0taW4tLQ0K"}},
+    };
+    for (const EncodedMultipartCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Lines original = {"Content-Type: multipart/mixed; boundary=\"out\"", "", "--out",
+                          "Content-Type: multipart/alternative; boundary=\"in\"",
+                          std::string("Content-Transfer-Encoding: ") + c.encoding, ""};
+        original.insert(original.end(), c.body.begin(), c.body.end());
+        original.emplace_back("--out--");
+
+        auto message = Parsed(original);
+        const std::string shape = Shape(message->Parts());
+        ASSERT_EQ(shape,
+                  "0:multipart/mixed(preamble) 0:multipart/alternative "
+                  "1:multipart/alternative(preamble) 1:text/plain ");
+        const Lines written = Written(*message);
+        ASSERT_GE(written.size(), 6u);
+        EXPECT_EQ(Lines(written.begin(), written.begin() + 6), Lines(original.begin(), original.begin() + 6))
+            << "the part's header was not written in clear text before its body";
+
+        auto again = Parsed(written);
+        EXPECT_EQ(Shape(again->Parts()), shape);
+        EXPECT_EQ(Written(*again), written);
+    }
+}
+
+// --- A multipart that never closes ---
+
+// A nested multipart that reuses the boundary of the one around it can never find its
+// own closing delimiter. Writing one back for it would end the outer multipart there
+// too, and the parts after it would be gone on the next reading: the message is
+// written back as it stood.
+TEST(MessageRegression, NestedMultipartReusingTheOuterBoundaryGetsNoClosingDelimiter) {
+    const Lines original = {"Content-Type: multipart/mixed; boundary=\"same\"",
+                            "",
+                            "--same",
+                            "Content-Type: multipart/alternative; boundary=\"same\"",
+                            "",
+                            "",
+                            "--same",
+                            "Content-Type: text/plain",
+                            "",
+                            "text",
+                            "--same",
+                            "Content-Type: application/octet-stream",
+                            "",
+                            "data",
+                            "--same--"};
+    auto message = Parsed(original);
+    const std::string shape = Shape(message->Parts());
+    EXPECT_EQ(shape,
+              "0:multipart/mixed(preamble) 0:multipart/alternative "
+              "1:multipart/alternative(preamble) 0:text/plain 0:application/octet-stream ");
+    EXPECT_EQ(Written(*message), original);
+    auto again = Parsed(Written(*message));
+    EXPECT_EQ(Shape(again->Parts()), shape);
+}
+
+struct MissingCloseCase {
+    const char* name;
+    const char* innerBoundary;
+    bool closingWritten;
+};
+
+// The closing delimiter that a nested multipart lacks is written back after its last
+// part unless it would also read as the delimiter of the multipart around it.
+TEST(MessageRegression, MissingClosingDelimiterIsAddedUnlessAnOuterBodyWouldEndThere) {
+    const MissingCloseCase cases[] = {
+        {"own boundary", "inner", true},
+        {"outer boundary reused", "outer", false},
+        {"outer boundary as its start", "outer-and-more", false},
+        {"outer delimiter inside it", "x--outer", false},
+        {"a boundary the outer one starts with", "out", true},
+    };
+    for (const MissingCloseCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string inner = c.innerBoundary;
+        const Lines original = {"Content-Type: multipart/mixed; boundary=\"outer\"",
+                                "",
+                                "--outer",
+                                "Content-Type: multipart/alternative; boundary=\"" + inner + "\"",
+                                "",
+                                "no delimiter of its own",
+                                "--outer",
+                                "Content-Type: text/plain",
+                                "",
+                                "after",
+                                "--outer--"};
+        auto message = Parsed(original);
+        const std::string shape = Shape(message->Parts());
+        Lines expected = original;
+        if (c.closingWritten) expected.insert(expected.begin() + 6, "--" + inner + "--");
+        const Lines written = Written(*message);
+        EXPECT_EQ(written, expected);
+        auto again = Parsed(written);
+        EXPECT_EQ(Shape(again->Parts()), shape) << "the tree changed when written back";
+    }
+}
+
+}  // namespace
+}  // namespace gatemoor

@@ -298,8 +298,12 @@ void TEmailMsgPart::ParseSubparts(bool raw) {
     if (!multipart && !header_->IsRfc822()) return;
     if (IsPreamble()) return;
 
-    const TMIMEDecoderClass decoder = DecoderOf(header_);
-    const bool fromRawLines = raw || IsBinaryFamily(decoder);
+    bool named = false;
+    const TMIMEDecoderClass decoder = DecoderOf(header_, &named);
+    // Only a body whose header names its encoding is parsed from a decoded copy, as
+    // only that one is encoded again when written: a guessed decoding (sniffed
+    // quoted-printable, base64 for attachments) would come back altered.
+    const bool fromRawLines = raw || !named || IsBinaryFamily(decoder);
     TLineSource source;
     if (fromRawLines) {
         source.lines = std::move(rawText_);

@@ -2,6 +2,7 @@
 // kept as the smallest message that showed it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -85,6 +86,57 @@ TEST(MessageRegression, EncodedMultipartPartKeepsItsHeaderInClearText) {
         auto again = Parsed(written);
         EXPECT_EQ(Shape(again->Parts()), shape);
         EXPECT_EQ(Written(*again), written);
+    }
+}
+
+struct GuessedEncodingCase {
+    const char* name;
+    const char* disposition;  // of the nested multipart
+};
+
+// A nested multipart without Content-Transfer-Encoding gets a decoder by guessing:
+// quoted-printable when its text has a soft line break ("=" at a line end, as the
+// checksum line of a PGP signature has), base64 when it counts as an attachment. Its
+// parts are parsed from the lines as they stand: decoding by the guess removed every
+// '=' of the inner headers ("charset=us-ascii" became "charsetus-ascii") and nothing
+// encoded them again.
+TEST(MessageRegression, MultipartWithoutNamedEncodingIsParsedFromItsLines) {
+    const GuessedEncodingCase cases[] = {
+        {"sniffed quoted-printable", "inline"},
+        {"attachment taken for base64", "attachment; filename=\"signed.txt\""},
+    };
+    for (const GuessedEncodingCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Lines original = {"Content-Type: multipart/mixed; boundary=\"out\"",
+                                "",
+                                "--out",
+                                "Content-Type: multipart/signed; boundary=\"sig\"",
+                                std::string("Content-Disposition: ") + c.disposition,
+                                "",
+                                "--sig",
+                                "Content-Type: text/plain; charset=us-ascii",
+                                "",
+                                "signed text",
+                                "--sig",
+                                "Content-Type: application/pgp-signature; name=\"signature.asc\"",
+                                "",
+                                "-----BEGIN PGP SIGNATURE-----",
+                                "iQIVAwUBUvPn/Tk1h9l9hlALAQisewE=",
+                                "=Yv8A",
+                                "-----END PGP SIGNATURE-----",
+                                "--sig--",
+                                "--out--"};
+        auto message = Parsed(original);
+        TEmailMsgPart* signedPart = message->Parts().Items(1);
+        ASSERT_NE(signedPart, nullptr);
+        ASSERT_EQ(signedPart->Children().Count(), 3);
+        std::string charset;
+        EXPECT_TRUE(signedPart->Children().Items(1)->Header()->GetParam("Content-Type", "charset", charset));
+        EXPECT_EQ(charset, "us-ascii");
+        const Lines& signature = signedPart->Children().Items(2)->StoredRawText();
+        EXPECT_NE(std::find(signature.begin(), signature.end(), "iQIVAwUBUvPn/Tk1h9l9hlALAQisewE="),
+                  signature.end());
+        EXPECT_EQ(Written(*message), original);
     }
 }
 

@@ -705,6 +705,10 @@ TEST_F(AttachmentAnalysis, AttachmentBlockingChoices) {
     const std::string withProgram = Mixed({Named("setup.exe", "application/x-msdownload"),
                                            Unnamed(), Named("notes.doc", "application/msword")});
     const std::string withoutProgram = Mixed({Unnamed(), Named("notes.doc", "application/msword")});
+    const std::string withInline =
+        Mixed({"Content-Type: application/x-gatemoor-unknown\n"
+               "Content-Disposition: inline\n"
+               "Content-Transfer-Encoding: base64\n"});
     const std::string unnamed(kUnnamedMark);
     const std::string setupNotice =
         "<br>Gatemoordeleted an attachment \"setup.exe\" from this e-mail because it's danger "
@@ -738,6 +742,18 @@ TEST_F(AttachmentAnalysis, AttachmentBlockingChoices) {
          {"<br>Gatemoordeleted an attachment \"notes.doc\" from this e-mail.",
           "<br>Gatemoordeleted an un-named attachment from this e-mail.",
           "<br>Gatemoordeleted an attachment \"setup.exe\" from this e-mail."}},
+        {"all with an un-named inline attachment",
+         withInline,
+         0,
+         {},
+         {"<br>Gatemoor deleted an un-named inline attachment from this e-mail."}},
+        {"suspicious with an un-named inline attachment",
+         withInline,
+         1,
+         {},
+         {"<br>Gatemoordeleted an attachment \"Un-named Attachment\" from this e-mail because it "
+          "had no file name."}},
+        {"none with an un-named inline attachment", withInline, 3, {unnamed}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

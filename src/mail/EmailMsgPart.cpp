@@ -118,6 +118,21 @@ bool IsEnclosingDelimiter(const TEmailMsgPartCollection* parts, std::string_view
     return false;
 }
 
+// Where `boundary` stands in `line` as a delimiter: anywhere in the line, but not where
+// the text goes on as a longer boundary. Nested multiparts often take the outer
+// boundary plus a suffix ("==_" and "==_.REL"); read as the outer one, the inner
+// delimiters would cut the outer body apart where no mail program does.
+std::size_t FindDelimiter(std::string_view line, std::string_view boundary) {
+    std::size_t at = line.find(boundary);
+    while (at != std::string_view::npos) {
+        const std::string_view after = line.substr(at + boundary.size());
+        if (after.empty() || after.starts_with("--") || after.front() == ' ' || after.front() == '\t')
+            return at;
+        at = line.find(boundary, at + 1);
+    }
+    return std::string_view::npos;
+}
+
 }  // namespace
 
 std::vector<std::string> TLineSource::TakeRest() {
@@ -254,7 +269,7 @@ bool TEmailMsgPart::ParseBody(TLineSource& source, std::string_view boundary, bo
         std::size_t line = source.pos;
         std::size_t column = std::string::npos;
         for (; line < source.lines.size(); ++line) {
-            column = source.lines[line].find(boundary);
+            column = FindDelimiter(source.lines[line], boundary);
             if (column != std::string::npos) break;
         }
         if (line == source.lines.size()) {

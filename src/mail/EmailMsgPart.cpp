@@ -118,16 +118,18 @@ bool IsEnclosingDelimiter(const TEmailMsgPartCollection* parts, std::string_view
     return false;
 }
 
-// Where `boundary` stands in `line` as a delimiter: anywhere in the line, but not where
-// the text goes on as a longer boundary. Nested multiparts often take the outer
-// boundary plus a suffix ("==_" and "==_.REL"); read as the outer one, the inner
-// delimiters would cut the outer body apart where no mail program does.
+// Where `boundary` stands in `line` as a delimiter: anywhere in the line, but only when
+// nothing follows it except "--" and blanks. Nested multiparts often take the outer
+// boundary plus a suffix ("==_" and "==_.REL"), and hostile mail writes "--b-->" to hide
+// text from readers that stop there; taking such lines for delimiters would cut the
+// body where no mail program does, and the screening would judge a structure that the
+// reader never sees.
 std::size_t FindDelimiter(std::string_view line, std::string_view boundary) {
     std::size_t at = line.find(boundary);
     while (at != std::string_view::npos) {
-        const std::string_view after = line.substr(at + boundary.size());
-        if (after.empty() || after.starts_with("--") || after.front() == ' ' || after.front() == '\t')
-            return at;
+        std::string_view after = line.substr(at + boundary.size());
+        if (after.starts_with("--")) after.remove_prefix(2);
+        if (after.find_first_not_of(" \t") == std::string_view::npos) return at;
         at = line.find(boundary, at + 1);
     }
     return std::string_view::npos;

@@ -503,7 +503,21 @@ bool TEmailMsg::ParseRawLines(std::vector<std::string>& lines) {
             auto* header = new TEmailHeader(this);
             (void)header->LoadFromLines(source.lines, source.pos);
             part->SetHeader(header);
-            part->ParseBody(source, {}, false);
+            // The attached message's body is split at the top level, as that of one inside
+            // a multipart is split among its parent's children: this part holds its header
+            // and preamble. Being first with a multipart header it counts as a preamble,
+            // so it would never parse that body itself.
+            const std::string delimiter = header->GetBoundary();
+            TEmailMsgPart* current = part;
+            while (!current->ParseBody(source, delimiter, false)) {
+                auto* next = new TEmailMsgPart(parts_);
+                next->SetParseSubpartsFlag(parseSubparts_);
+                auto* nextHeader = new TEmailHeader(this);
+                (void)nextHeader->LoadFromLines(source.lines, source.pos, false);
+                next->SetHeader(nextHeader);
+                current = next;
+            }
+            epilogue_ = source.TakeRest();
         } else {
             auto* part = new TEmailMsgPart(parts_);
             part->SetParseSubpartsFlag(parseSubparts_);

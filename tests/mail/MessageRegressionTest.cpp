@@ -140,6 +140,45 @@ TEST(MessageRegression, MultipartWithoutNamedEncodingIsParsedFromItsLines) {
     }
 }
 
+// --- A message that is an attached message ---
+
+// A message whose own Content-Type is message/rfc822 holds one attached message. When
+// that one is a multipart, its parts are the message's top-level parts after the part
+// with the attached header and preamble, as they are inside a multipart. The first
+// part, first and multipart, counts as a preamble and never parsed its body: the
+// attachment inside went unseen.
+TEST(MessageRegression, AttachedMultipartMessageAtTheTopIsSplitIntoItsParts) {
+    const Lines original = {"Subject: outer",
+                            "Content-Type: message/rfc822",
+                            "",
+                            "Subject: inner",
+                            "Content-Type: multipart/mixed; boundary=\"in\"",
+                            "",
+                            "preamble",
+                            "--in",
+                            "Content-Type: text/plain",
+                            "",
+                            "text",
+                            "--in",
+                            "Content-Type: application/octet-stream; name=\"run.exe\"",
+                            "Content-Transfer-Encoding: base64",
+                            "",
+                            "TVqQAA==",
+                            "--in--",
+                            "epilogue"};
+    auto message = Parsed(original);
+    EXPECT_EQ(Shape(message->Parts()),
+              "0:multipart/mixed(preamble) 0:text/plain 0:application/octet-stream ");
+    TEmailMsgPart* attachment = message->Parts().Items(2);
+    ASSERT_NE(attachment, nullptr);
+    EXPECT_TRUE(attachment->Header()->IsAttachment());
+    std::string bytes;
+    (void)attachment->DecodeToBytes(bytes);
+    EXPECT_EQ(bytes, std::string("MZ\x90\x00", 4));
+    EXPECT_EQ(message->Epilogue(), Lines{"epilogue"});
+    EXPECT_EQ(Written(*message), original);
+}
+
 // --- A multipart that never closes ---
 
 // A nested multipart that reuses the boundary of the one around it can never find its

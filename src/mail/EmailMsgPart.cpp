@@ -687,6 +687,21 @@ bool TEmailMsgPartCollection::Remove(TEmailMsgPart* part) {
                        [part](TEmailMsgPart* p) { return p->children_->Remove(part); });
 }
 
+bool TEmailMsgPartCollection::KeepOneBodyPart() {
+    if (parts_.size() != 1 || !parts_.front()->IsPreamble()) return false;
+    TEmailMsgPart* preamble = parts_.front();
+    const std::string closing = preamble->boundaryLine_;
+    if (!closing.ends_with("--") || closing.size() <= 4) return false;
+    auto* part = new TEmailMsgPart(this);
+    part->parseSubparts_ = preamble->parseSubparts_;
+    part->SetHeader(new TEmailHeader(preamble->Owner()));
+    (void)part->header_->SetField("Content-Type", "text/plain");
+    preamble->boundaryLine_ = closing.substr(0, closing.size() - 2);
+    part->boundaryLine_ = closing;
+    part->MarkModified();
+    return true;
+}
+
 TEmailMsgPart* TEmailMsgPartCollection::FindByField(std::string_view name, std::string_view value) const {
     for (TEmailMsgPart* part : parts_) {
         if (TEmailMsgPart* inner = part->children_->FindByField(name, value)) return inner;

@@ -229,6 +229,11 @@ public:
     void Delete(int i);
     // Delete here, else in each part's children; true when found.
     bool Remove(TEmailMsgPart* part);
+    // A multipart level that removals left with nothing but its preamble gets an empty
+    // text part that carries the closing delimiter: a multipart without body part is
+    // malformed, and readers would take the closing delimiter for a missing opening one.
+    // Nothing otherwise; true when a part was added.
+    bool KeepOneBodyPart();
 
     // Depth-first, children before the part itself: the first part whose decoded field
     // equals `value` ignoring case, as it is or without its spaces and tabs.

@@ -372,6 +372,7 @@ bool RemovalPass(TScreeningContext& ctx, TEmailMsgPartCollection& parts, const T
         if (header == nullptr || IsExempt(ctx, *part, *header)) continue;
         const std::optional<std::string> notice = rule(*part, *header);
         if (!notice || !parts.Remove(part)) continue;
+        (void)parts.KeepOneBodyPart();
         ctx.GeneralInfo().AddLine(*notice, kLevel, true, TSimpleHtmlMode::Both);
         removed = true;
     }

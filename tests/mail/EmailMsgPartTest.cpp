@@ -205,6 +205,23 @@ TEST(EmailMsgPartCollection, DeletingTheLastPartKeepsTheClosingDelimiter) {
     EXPECT_EQ(again->Parts().Count(), 2);
 }
 
+TEST(EmailMsgPartCollection, RemovingEveryBodyPartLeavesAnEmptyTextPart) {
+    auto message = Parsed(kMixed);
+    TEmailMsgPartCollection& parts = message->Parts();
+    EXPECT_FALSE(parts.KeepOneBodyPart()) << "body parts are left";
+    parts.Delete(2);
+    parts.Delete(1);
+    ASSERT_TRUE(parts.KeepOneBodyPart());
+    EXPECT_FALSE(parts.KeepOneBodyPart());
+    ASSERT_EQ(parts.Count(), 2);
+    EXPECT_EQ(parts.Items(0)->BoundaryLine(), "--b");
+    EXPECT_EQ(parts.Items(1)->BoundaryLine(), "--b--");
+    auto again = Parsed(TextOfLines(Written(*message)));
+    ASSERT_EQ(again->Parts().Count(), 2);
+    EXPECT_EQ(TypeOf(*again->Parts().Items(1)), "text/plain");
+    EXPECT_EQ(again->Epilogue(), Lines{"epilogue"});
+}
+
 TEST(EmailMsgPartCollection, FindByFieldIgnoresCaseAndBlanks) {
     auto message = Parsed(
         "Content-Type: multipart/related; boundary=b\r\n\r\n--b\r\n"

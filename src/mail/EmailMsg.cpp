@@ -497,7 +497,7 @@ bool TEmailMsg::ParseRawLines(std::vector<std::string>& lines) {
         result = mainHeader_->LoadFromLines(source.lines, source.pos);
         if (mainHeader_->IsMultipart()) {
             ParseMultipartBody(source);
-        } else if (mainHeader_->IsRfc822() && parseSubparts_) {
+        } else if (mainHeader_->IsRfc822() && parseSubparts_ && !mainHeader_->IsEncoded()) {
             auto* part = new TEmailMsgPart(parts_);
             part->SetParseSubpartsFlag(parseSubparts_);
             auto* header = new TEmailHeader(this);
@@ -519,6 +519,9 @@ bool TEmailMsg::ParseRawLines(std::vector<std::string>& lines) {
             }
             epilogue_ = source.TakeRest();
         } else {
+            // Also an attached message in base64 or quoted-printable: its one part parses
+            // the decoded text into the attached message's parts and encodes them again
+            // when written, where a header read from the encoded lines would hold it all.
             auto* part = new TEmailMsgPart(parts_);
             part->SetParseSubpartsFlag(parseSubparts_);
             part->SetHeader(mainHeader_);

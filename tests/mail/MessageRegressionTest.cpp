@@ -179,6 +179,31 @@ TEST(MessageRegression, AttachedMultipartMessageAtTheTopIsSplitIntoItsParts) {
     EXPECT_EQ(Written(*message), original);
 }
 
+// The same in base64: the attached message is read from its decoded text, under the one
+// top-level part, and encoded again when written. Its header used to be read from the
+// encoded lines, which then made one header of lines without ':' and no parts at all.
+TEST(MessageRegression, EncodedAttachedMessageAtTheTopIsParsedFromItsDecodedText) {
+    const Lines original = {"Subject: outer",
+                            "Content-Type: message/rfc822",
+                            "Content-Transfer-Encoding: base64",
+                            "",
+                            "U3ViamVjdDogaW5uZXINCkNvbnRlbnQtVHlwZTogbXVsdGlwYXJ0L21peGVk",
+                            "OyBib3VuZGFyeT0iaW4iDQoNCi0taW4NCkNvbnRlbnQtVHlwZTogYXBwbGlj",
+                            "YXRpb24vb2N0ZXQtc3RyZWFtOyBuYW1lPSJydW4uZXhlIg0KQ29udGVudC1U",
+                            "cmFuc2Zlci1FbmNvZGluZzogYmFzZTY0DQoNClRWcVFBQT09DQotLWluLS0N",
+                            "Cg=="};
+    auto message = Parsed(original);
+    EXPECT_EQ(Shape(message->Parts()),
+              "0:message/rfc822 1:multipart/mixed(preamble) 1:application/octet-stream ");
+    TEmailMsgPart* attachment = message->Parts().Items(0)->Children().Items(1);
+    ASSERT_NE(attachment, nullptr);
+    EXPECT_TRUE(attachment->Header()->IsAttachment());
+    std::string bytes;
+    (void)attachment->DecodeToBytes(bytes);
+    EXPECT_EQ(bytes, std::string("MZ\x90\x00", 4));
+    EXPECT_EQ(Written(*message), original);
+}
+
 // --- A multipart that never closes ---
 
 // A nested multipart that reuses the boundary of the one around it can never find its

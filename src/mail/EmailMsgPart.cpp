@@ -286,7 +286,10 @@ bool TEmailMsgPart::ParseBody(TLineSource& source, std::string_view boundary, bo
             std::string& delimiterLine = source.lines[line];
             rawText_.assign(std::make_move_iterator(source.lines.begin() + static_cast<long>(source.pos)),
                             std::make_move_iterator(source.lines.begin() + static_cast<long>(line)));
-            if (column > 0) rawText_.push_back(delimiterLine.substr(0, column));
+            if (column > 0) {
+                inlinePrefix_ = delimiterLine.substr(0, column);
+                rawText_.push_back(inlinePrefix_);
+            }
             boundaryLine_ = delimiterLine.substr(column);
             std::string().swap(delimiterLine);
             source.pos = line + 1;
@@ -377,7 +380,13 @@ bool TEmailMsgPart::WriteTo(std::vector<std::string>& target, bool full) {
     }
     // A part that no delimiter follows ends where the enclosing text goes on: writing an
     // empty line for it would make the body one line longer on every save.
-    if (!boundaryLine_.empty()) target.push_back(boundaryLine_);
+    if (!boundaryLine_.empty()) {
+        if (!inlinePrefix_.empty() && !target.empty() && target.back() == inlinePrefix_) {
+            target.back() += boundaryLine_;
+        } else {
+            target.push_back(boundaryLine_);
+        }
+    }
     return result;
 }
 

@@ -195,6 +195,9 @@ private:
     std::string decodedCache_;
     std::optional<std::vector<TImageRef>> imageRefs_;
     std::string boundaryLine_;
+    // The text before the delimiter when the delimiter stood inside a line: written back
+    // on that same line, so that saving never turns it into a delimiter for readers.
+    std::string inlinePrefix_;
     bool parseSubparts_ = true;
 };
 

@@ -121,6 +121,22 @@ TEST(EmailMsgPartParse, DelimiterRules) {
     }
 }
 
+TEST(EmailMsgPartWrite, DelimiterInsideALineStaysInsideItWhenTheBodyChanges) {
+    auto message = Parsed(
+        "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\n"
+        "text with the --b\r\nafter\r\n--b--\r\n");
+    TEmailMsgPartCollection& parts = message->Parts();
+    ASSERT_EQ(parts.Count(), 3);
+    TEmailMsgPart* text = parts.Items(1);
+    EXPECT_EQ(text->StoredRawText(), Lines{"text with the "});
+    Lines changed = text->StoredRawText();
+    changed.insert(changed.begin(), "notice");
+    text->EncodeFromStringList(changed, false);
+    const Lines written = Written(*message);
+    EXPECT_NE(std::find(written.begin(), written.end(), "text with the --b"), written.end());
+    EXPECT_EQ(Parsed(TextOfLines(written))->Parts().Count(), 3);
+}
+
 TEST(EmailMsgPartParse, NestedPartWithoutBoundaryKeepsEverythingInItsPreamble) {
     auto message = Parsed(
         "Content-Type: multipart/mixed; boundary=b\r\n\r\n"

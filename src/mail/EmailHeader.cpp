@@ -1,10 +1,13 @@
 #include "mail/EmailHeader.h"
 
+#include "mail/EmailMsgPart.h"
+
 #include <algorithm>
 #include <array>
 #include <optional>
 #include <utility>
 
+#include "mail/EmailMsgPart.h"
 #include "mail/EncodedWords.h"
 #include "mail/HeaderOwner.h"
 #include "screening/FileExtLookup.h"
@@ -572,7 +575,19 @@ bool TEmailHeader::HasNamedFile(std::string_view field, std::string_view param,
 bool TEmailHeader::IsRfc822() const {
     CriticalSectionGuard guard(lock_);
     return ContentTypeHas("rfc822") || HasNamedFile(kContentType, "Name", NamesMessageFile) ||
-           HasNamedFile(kContentDisposition, "FileName", NamesMessageFile);
+           HasNamedFile(kContentDisposition, "FileName", NamesMessageFile) || IsDigestEntry();
+}
+
+bool TEmailHeader::IsDigestEntry() const {
+    // In a multipart/digest a part without Content-Type is an attached message; taken
+    // for text, its header would be screened as body and a notice written into it.
+    if (owner_ == nullptr || IndexOfField(kContentType) >= 0) return false;
+    TOwnerGuard ownerGuard(owner_);
+    const TEmailMsgPart* part = OwningPart();
+    if (part == nullptr || part->Parent() == nullptr) return false;
+    const TEmailMsgPart* container = part->Parent()->OwnerPart();
+    const TEmailHeader* enclosing = container != nullptr ? container->Header() : MainHeaderOfOwner();
+    return enclosing != nullptr && enclosing != this && enclosing->ContentTypeHas("multipart/digest");
 }
 
 bool TEmailHeader::IsMessagePart() const {

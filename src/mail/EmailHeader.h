@@ -115,6 +115,7 @@ public:
     bool GetContentType(std::string& type) const;
     bool GetSubject(std::string& subject) const;
 
+    // Also a part without Content-Type inside a multipart/digest.
     [[nodiscard]] bool IsRfc822() const;
     // IsRfc822 of a header that some part has; false otherwise.
     [[nodiscard]] bool IsMessagePart() const;
@@ -149,6 +150,8 @@ private:
     void MarkModified() const;
     [[nodiscard]] const TEmailHeader* MainHeaderOfOwner() const;
     [[nodiscard]] bool ContentTypeHas(std::string_view part) const;
+    // A part without Content-Type directly inside a multipart/digest.
+    [[nodiscard]] bool IsDigestEntry() const;
     [[nodiscard]] bool HasNamedFile(std::string_view field, std::string_view param,
                                     bool (*test)(std::string_view name)) const;
     bool MakeFileName(bool found, std::string raw, std::string& name) const;

@@ -177,6 +177,23 @@ TEST(EmailMsgPartParse, Base64AttachedMessageIsDecodedAndReEncodedOnWriting) {
     EXPECT_EQ(again, inner);
 }
 
+TEST(EmailMsgPartParse, DigestEntriesWithoutTypeAreAttachedMessages) {
+    auto message = Parsed(
+        "Content-Type: multipart/digest; boundary=b\r\n\r\n--b\r\n\r\n"
+        "Subject: inner\r\nContent-Type: text/plain\r\n\r\nmessage 1\r\n--b--\r\n");
+    TEmailMsgPart* entry = message->Parts().Items(1);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_TRUE(entry->Header()->IsRfc822());
+    ASSERT_EQ(entry->Children().Count(), 1);
+    std::string subject;
+    EXPECT_TRUE(entry->Children().Items(0)->Header()->GetField("Subject", subject));
+    EXPECT_EQ(subject, "inner");
+    EXPECT_EQ(message->FindBodyParts().plain, nullptr) << "the attached message's text is no body";
+
+    auto mixed = Parsed("Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\ntext\r\n--b--\r\n");
+    EXPECT_FALSE(mixed->Parts().Items(1)->Header()->IsRfc822());
+}
+
 TEST(EmailMsgPartParse, NestingDeeperThanTheBoundStaysOpaque) {
     // Boundaries "n<i>z": none is a substring of another.
     std::string text = "Content-Type: multipart/mixed; boundary=n0z\r\n\r\n";

@@ -89,7 +89,7 @@ bool WithholdFragment(TEmailMsg& message, TScreeningOutcome& outcome) {
         const std::string backup = SaveBackup(*joined);
         if (!backup.empty()) {
             (void)DeletePartials(folder, id);
-            outcome.backupPath = BackupPath(backup);
+            outcome.joinedPath = BackupPath(backup);
         }
     }
     outcome.withheld = true;
@@ -166,6 +166,7 @@ TScreeningOutcome ProcessIncomingEmail(std::vector<std::string>& lines,
     if (WithholdFragment(message, outcome)) {
         lines.clear();
         (void)message.Info().DeleteFile();
+        if (!backup.empty()) outcome.backupPath = BackupPath(backup);
         return outcome;
     }
 

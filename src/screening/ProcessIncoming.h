@@ -20,6 +20,7 @@ struct TScreeningOutcome {
     int dangerLevel = 0;     // 0..100
     std::string reportPath;  // the report written for it, empty when none
     std::string backupPath;  // the backup kept for it, empty when none is kept
+    std::string joinedPath;  // the last fragment of a message/partial: the joined message
 };
 
 // Screens `lines` (one raw message, POP3 byte-stuffing already removed) with the risk

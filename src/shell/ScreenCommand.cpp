@@ -66,12 +66,12 @@ void LoadRiskDatabase(TFileExtensionList& extensions) {
 std::string StatusLine(const std::string& file, const TScreeningOutcome& outcome) {
     std::string line = file + ": ";
     if (outcome.withheld) {
-        line += "withheld (part of a message/partial; the joined message is kept as a backup";
-        line += outcome.backupPath.empty() ? ")" : " when complete: " + outcome.backupPath + ")";
-        return line;
+        line += "withheld (part of a message/partial)";
+        if (!outcome.joinedPath.empty()) line += ", joined message " + outcome.joinedPath;
+    } else {
+        line += outcome.changed ? "changed" : "unchanged";
     }
-    line += outcome.changed ? "changed" : "unchanged";
-    line += ", danger level " + std::to_string(outcome.dangerLevel) + "%";
+    if (!outcome.withheld) line += ", danger level " + std::to_string(outcome.dangerLevel) + "%";
     if (!outcome.reportPath.empty()) line += ", report " + outcome.reportPath;
     if (!outcome.backupPath.empty()) line += ", backup " + outcome.backupPath;
     return line;

@@ -139,8 +139,8 @@ TEST_F(ProcessIncoming, PartialMessageIsWithheldUntilJoined) {
     EXPECT_TRUE(outcome.withheld);
     EXPECT_TRUE(second.empty());
     EXPECT_EQ(FileCount(PartialsFolder()), 0);
-    ASSERT_FALSE(outcome.backupPath.empty());
-    const std::string joined = test::ReadFile(outcome.backupPath);
+    ASSERT_FALSE(outcome.joinedPath.empty());
+    const std::string joined = test::ReadFile(outcome.joinedPath);
     EXPECT_NE(joined.find("Subject: whole"), std::string::npos);
     EXPECT_NE(joined.find("first half\r\nsecond half"), std::string::npos) << joined;
     EXPECT_GT(FileCount(BackupsFolder()), backupsBefore);

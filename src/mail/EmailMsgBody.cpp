@@ -15,6 +15,7 @@
 #include "mail/EmailMsgPart.h"
 #include "mail/HTMLPars.h"
 #include "mail/Html.h"
+#include "screening/EmailInfo.h"
 #include "screening/FileExtLookup.h"
 #include "screening/VornUtil.h"
 
@@ -95,8 +96,15 @@ bool Complete(const TBodyParts& found) {
     return found.plain != nullptr && found.html != nullptr;
 }
 
+// A multipart header is never a body itself, even where a parameter names a text type
+// (multipart/related; type="text/html"): its part is a preamble or a container.
+bool IsTextBody(const TEmailHeader* header) {
+    return header != nullptr && !header->IsMultipart();
+}
+
 void Fill(TEmailMsgPart* part, TBodyParts& found) {
     const TEmailHeader* header = part->Header();
+    if (!IsTextBody(header)) return;
     if (found.plain == nullptr && IsPlainBody(header)) found.plain = part;
     if (found.html == nullptr && IsHtmlBody(header)) found.html = part;
 }
@@ -156,6 +164,20 @@ void BoxLines(std::vector<std::string>& lines) {
     lines.emplace_back();
 }
 
+// The text of a body part as a reader shows it: decoded when its header names an
+// encoding, the lines as they stand otherwise. Guessing an encoding for a part that
+// names none would rewrite its text (a line ending in "=" joined to the next) once the
+// part is stored back.
+std::vector<std::string> TextLinesOf(TEmailMsgPart& part) {
+    std::vector<std::string> lines;
+    if (part.Header() != nullptr && part.Header()->IsEncoded()) {
+        (void)part.DecodeToStringList(lines, false);
+    } else {
+        lines = part.RawText();
+    }
+    return lines;
+}
+
 // Where the notice goes in an HTML text.
 std::size_t HtmlInsertionPoint(std::string_view text, bool atTop) {
     if (atTop) {
@@ -188,34 +210,45 @@ TEmailHeader* NewTextHeader(TEmailMsg& message, bool html) {
 
 // Adds a new text or HTML part to the children of a multipart header (`parts` is the
 // collection that `header` heads). A header without boundary gets one first; null when
-// that fails.
+// that fails, and null for a multipart whose content was never parsed into parts (a new
+// part there would be written before its unparsed lines).
 TEmailMsgPart* AddTextPartTo(TEmailMsg& message, TEmailMsgPartCollection& parts,
                              TEmailHeader& header, bool html) {
+    if (parts.Empty()) return nullptr;
     std::string delimiter = header.GetBoundary();
-    if (delimiter.empty()) {
+    const bool newBoundary = delimiter.empty();
+    if (newBoundary) {
         const std::string boundary = NewBoundary(html ? kHtmlBoundaryPrefix : kPlainBoundaryPrefix);
         if (!header.SetBoundary(boundary)) return nullptr;
         delimiter = "--" + boundary;
     }
     message.MarkModified();
+    TEmailMsgPart* part = nullptr;
     if (!html) {
-        TEmailMsgPart* part = parts.Insert(1);
+        part = parts.Insert(1);
         part->SetHeader(NewTextHeader(message, false));
         part->SetRawText({""});
         part->SetBoundaryLine(delimiter);
         if (parts.IndexOf(part) == parts.Count() - 1) CloseCollection(parts, delimiter);
-        return part;
+    } else {
+        int position = 1;
+        if (parts.Count() > 1) {
+            const TEmailHeader* second = parts.Items(1)->Header();
+            if (second != nullptr && second->IsTextual() && !second->IsAttachment()) position = 2;
+        }
+        part = parts.Insert(position);
+        part->SetHeader(NewTextHeader(message, true));
+        part->SetRawText({""});
+        for (int i = 0; i <= 2 && i < parts.Count(); ++i) parts.Items(i)->SetBoundaryLine(delimiter);
+        CloseCollection(parts, delimiter);
     }
-    int position = 1;
-    if (parts.Count() > 1) {
-        const TEmailHeader* second = parts.Items(1)->Header();
-        if (second != nullptr && second->IsTextual() && !second->IsAttachment()) position = 2;
+    // Without a boundary the parts that stood here were never delimited; each now needs
+    // the delimiter after it, or the new part would be read as part of the one before.
+    if (newBoundary) {
+        for (int i = 0; i + 1 < parts.Count(); ++i) {
+            if (parts.Items(i)->BoundaryLine().empty()) parts.Items(i)->SetBoundaryLine(delimiter);
+        }
     }
-    TEmailMsgPart* part = parts.Insert(position);
-    part->SetHeader(NewTextHeader(message, true));
-    part->SetRawText({""});
-    for (int i = 0; i <= 2 && i < parts.Count(); ++i) parts.Items(i)->SetBoundaryLine(delimiter);
-    CloseCollection(parts, delimiter);
     return part;
 }
 
@@ -263,7 +296,10 @@ TRememberedFields TakeBodyFields(TEmailHeader& mainHeader) {
 
 TEmailHeader* HeaderWith(TEmailMsg& message, const TRememberedFields& fields) {
     auto* header = new TEmailHeader(&message);
-    header->SetField(kContentType, fields.type);
+    // A message without Content-Type is plain text. Its body part says so: a part
+    // written with no header line at all would begin with the empty separator line,
+    // and a reader that skips leading empty lines would take the text for its header.
+    header->SetField(kContentType, fields.type.empty() ? std::string_view("text/plain") : fields.type);
     header->SetField(kTransferEncoding, fields.encoding);
     header->SetField(kDisposition, fields.disposition);
     return header;
@@ -288,6 +324,24 @@ TEmailMsgPart* TopLevelAlternative(TEmailMsgPartCollection& parts) {
     return nullptr;
 }
 
+// How deep the running plain-text conversion has gone into attached messages that
+// stand for the whole message, and how deep the running uuencode extraction has gone
+// into attached messages inside a message. Both open a scratch message per level.
+thread_local int tlsPlainConversionDepth = 0;
+thread_local int tlsAttachedExtractionDepth = 0;
+
+// Counts one level for as long as it lives.
+class TDepthCount {
+public:
+    explicit TDepthCount(int& depth) : depth_(depth) { ++depth_; }
+    ~TDepthCount() { --depth_; }
+    TDepthCount(const TDepthCount&) = delete;
+    TDepthCount& operator=(const TDepthCount&) = delete;
+
+private:
+    int& depth_;
+};
+
 struct TUuBlock {
     std::string name;
     std::vector<std::string> lines;
@@ -298,6 +352,9 @@ struct TUuBlock {
 TUuBlock CutUuBlock(std::vector<std::string>& lines, std::size_t begin, std::size_t prefixLength) {
     TUuBlock block;
     block.name = lines[begin].substr(prefixLength, kMaxUuFileName);
+    // The name goes into quoted header parameters: a quote in it would end the value
+    // early and let the rest of the line pose as further parameters (a second name).
+    std::erase(block.name, '"');
     std::size_t end = begin + 1;
     while (end < lines.size() && !EqualsNoCase(lines[end], "end")) ++end;
     const auto first = lines.begin() + static_cast<std::ptrdiff_t>(begin);
@@ -368,13 +425,15 @@ void TEmailMsg::GetPlainText(std::vector<std::string>& target, bool all) {
     for (int i = 0; i < parts.Count(); ++i) {
         TEmailMsgPart* part = parts.Items(i);
         const TEmailHeader* header = part->Header();
-        if (IsPlainBody(header) && !header->IsAttachment()) part->GetBodyText(target, true);
+        if (IsTextBody(header) && IsPlainBody(header) && !header->IsAttachment())
+            part->GetBodyText(target, true);
     }
     if (target.empty()) {
         for (int i = 0; i < parts.Count(); ++i) {
             TEmailMsgPart* part = parts.Items(i);
             const TEmailHeader* header = part->Header();
-            if (IsHtmlBody(header) && !header->IsAttachment()) part->GetBodyText(target, true);
+            if (IsTextBody(header) && IsHtmlBody(header) && !header->IsAttachment())
+                part->GetBodyText(target, true);
         }
     }
     if (all || target.empty()) {
@@ -419,16 +478,27 @@ TEmailMsgPart* TEmailMsg::AddAlternativeContainer() {
     CriticalSectionGuard guard(Lock());
     TEmailHeader& main = Header();
     TEmailMsgPartCollection& parts = Parts();
+    // A single-part message has no delimiters to put a second top-level part between.
+    if (!main.IsMultipart()) return nullptr;
+    std::string mainDelimiter = main.GetBoundary();
+    if (mainDelimiter.empty()) {
+        // The body was never delimited: it stays the preamble and the container follows
+        // it behind a delimiter of its own.
+        const std::string mainBoundary = NewBoundary(kContainerPrefix);
+        if (!main.SetBoundary(mainBoundary)) return nullptr;
+        mainDelimiter = "--" + mainBoundary;
+        for (int i = 0; i < parts.Count(); ++i) {
+            if (parts.Items(i)->BoundaryLine().empty()) parts.Items(i)->SetBoundaryLine(mainDelimiter);
+        }
+    }
     const std::string boundary = NewBoundary(kContainerPrefix);
     auto* header = new TEmailHeader(this);
     header->SetField(kContentType, "multipart/alternative;\r\n\tboundary=\"" + boundary + "\"");
     TEmailMsgPart* container = parts.Insert(1);
     container->SetHeader(header);
-    const std::string mainDelimiter = main.GetBoundary();
     container->SetBoundaryLine(mainDelimiter);
     // Appended as the last part, the container must close the main body.
-    if (!mainDelimiter.empty() && parts.IndexOf(container) == parts.Count() - 1)
-        CloseCollection(parts, mainDelimiter);
+    if (parts.IndexOf(container) == parts.Count() - 1) CloseCollection(parts, mainDelimiter);
     TEmailMsgPart* preamble = container->Children().Add();
     preamble->SetHeader(header);
     preamble->SetRawText({""});
@@ -552,9 +622,8 @@ TEmailMsgPart* TEmailMsg::AddHtmlTextAlternative() {
     TEmailMsgPart* part = FAddHtmlTextPart();
     if (part != nullptr) {
         TextToHtmlLines(text);
-        if (text.empty()) text.emplace_back();
-        text.front().insert(0, "<html><body>");
-        text.back() += "</body></html>";
+        text.insert(text.begin(), "<html><body>");
+        text.emplace_back("</body></html>");
         part->SetRawText(std::move(text));
     }
     return part;
@@ -600,8 +669,7 @@ void TEmailMsg::InsertUserText(const TSimpleHtml& notice, bool atTop, bool boxed
         std::vector<std::string> noticeLines = NoticeLines(notice, TSimpleHtmlMode::HtmlOnly);
         HtmlToText(noticeLines);
         if (boxed) BoxLines(noticeLines);
-        std::vector<std::string> body;
-        found.plain->DecodeToStringList(body, false);
+        std::vector<std::string> body = TextLinesOf(*found.plain);
         if (atTop)
             body.insert(body.begin(), noticeLines.begin(), noticeLines.end());
         else
@@ -609,9 +677,7 @@ void TEmailMsg::InsertUserText(const TSimpleHtml& notice, bool atTop, bool boxed
         found.plain->EncodeFromStringList(body, false);
     }
     if (found.html != nullptr) {
-        std::vector<std::string> body;
-        found.html->DecodeToStringList(body, false);
-        std::string text = TextOfLines(body);
+        std::string text = TextOfLines(TextLinesOf(*found.html));
         const std::string noticeText = TextOfLines(NoticeLines(notice, TSimpleHtmlMode::TextOnly));
         text.insert(HtmlInsertionPoint(text, atTop), noticeText);
         found.html->EncodeFromStringList(SplitLines(text), false);
@@ -637,9 +703,9 @@ bool TEmailMsg::ConvertToPlainText() {
         if (found.plain != nullptr) {
             text = found.plain->RawText();
             const std::string plainType = FieldOf(*found.plain->Header(), kContentType);
-            // A plain part without Content-Type is plain by default; say so where the
-            // text goes, which may not be a top-level part.
-            if (!plainType.empty()) type = plainType;
+            // A top-level part without Content-Type is plain by default; say so where
+            // the text goes, which may be a part below the top level.
+            type = plainType.empty() ? std::string("text/plain") : plainType;
             encoding = FieldOf(*found.plain->Header(), kTransferEncoding);
         } else if (found.html != nullptr) {
             found.html->GetBodyText(text, false);
@@ -655,18 +721,10 @@ bool TEmailMsg::ConvertToPlainText() {
         return text;
     };
 
-    if (main.IsPlainText()) return false;
-    if (main.IsHtml()) {
-        type = PlainTypeOf(FieldOf(main, kContentType, true));
-        if (TEmailMsgPart* first = parts.Items(0)) {
-            std::vector<std::string> text;
-            first->GetBodyText(text, true);
-            ReflowText(text);
-            first->SetRawText(std::move(text));
-        }
-        main.SetField(kContentType, type);
-        main.SetField(kTransferEncoding, encoding);
-    } else if (main.IsMultipart()) {
+    // The type tests look for words anywhere in the Content-Type, and a multipart may
+    // name a text type in a parameter (multipart/related; type="text/html"). The tree
+    // was built as a multipart, so it is converted as one.
+    if (main.IsMultipart()) {
         const TBodyParts found = FindBodyParts();
         if (TEmailMsgPart* alternative = parts.FindAlternative()) {
             std::vector<std::string> text = takeBodyText(found, "text/plain", "");
@@ -691,7 +749,22 @@ bool TEmailMsg::ConvertToPlainText() {
             header->SetField(kContentType, PlainTypeOf(FieldOf(*header, kContentType, true)));
             header->SetField(kTransferEncoding, kConvertedEncoding);
         }
+    } else if (main.IsPlainText()) {
+        return false;
+    } else if (main.IsHtml()) {
+        type = PlainTypeOf(FieldOf(main, kContentType, true));
+        if (TEmailMsgPart* first = parts.Items(0)) {
+            std::vector<std::string> text;
+            first->GetBodyText(text, true);
+            ReflowText(text);
+            first->SetRawText(std::move(text));
+        }
+        main.SetField(kContentType, type);
+        main.SetField(kTransferEncoding, encoding);
     } else if (main.IsRfc822()) {
+        // Each level of attached message converts the next in a message of its own;
+        // hostile nesting must not exhaust the stack.
+        if (tlsPlainConversionDepth >= kMaxPartDepth) return false;
         std::vector<std::string> headerLines;
         main.SaveToLines(headerLines);
         std::vector<std::string> whole;
@@ -699,20 +772,33 @@ bool TEmailMsg::ConvertToPlainText() {
         const auto separator = std::find(whole.begin(), whole.end(), std::string());
         std::vector<std::string> inner(separator == whole.end() ? whole.end() : separator + 1,
                                        whole.end());
-        TEmailMsg attached;
-        // A scratch message: it must neither save nor delete any file when it goes.
-        attached.SetSaveOnDestroy(false);
-        attached.SetDeleteFileWhenFlagged(false);
-        attached.FlaggedDeleted(true);
-        attached.SetEnsureTextBodyFlag(ensureTextBody_);
-        attached.SetParseSubpartsFlag(parseSubparts_);
-        attached.SetRawMail(inner);
-        result = attached.ConvertToPlainText();
+        // An attached message in base64 or quoted-printable is converted as the text it
+        // encodes, and goes back encoded as the kept header says.
+        TMIMEDecoderClass decoder = nullptr;
+        const bool encoded = main.IsEncoded() && main.GetDecoderClass(decoder) && decoder != nullptr;
+        if (encoded) (void)DecodeLinesInPlace(decoder, inner);
         std::vector<std::string> converted;
-        attached.SaveToLines(converted, true);
+        {
+            TEmailMsg attached;
+            // A scratch message: it must neither save nor delete any file when it goes.
+            attached.SetSaveOnDestroy(false);
+            attached.SetDeleteFileWhenFlagged(false);
+            attached.FlaggedDeleted(true);
+            attached.SetEnsureTextBodyFlag(ensureTextBody_);
+            attached.SetParseSubpartsFlag(parseSubparts_);
+            attached.SetRawMail(inner);
+            const TDepthCount depth(tlsPlainConversionDepth);
+            result = attached.ConvertToPlainText();
+            attached.SaveToLines(converted, true);
+        }
+        if (encoded) (void)EncodeLinesInPlace(decoder, converted);
         headerLines.emplace_back();
         headerLines.insert(headerLines.end(), converted.begin(), converted.end());
+        // The message is the same message with a new body: its information record
+        // keeps its content id, which reports and links already name.
+        const int contentId = ContentId();
         SetRawMail(headerLines);
+        Info().SetId(contentId);
         MarkModified();
     } else {
         const TBodyParts found = FindBodyParts();
@@ -740,8 +826,7 @@ bool TEmailMsg::ExtractUuencodedAttachments() {
     for (;;) {
         TEmailMsgPart* plain = FindBodyParts().plain;
         if (plain == nullptr) return changed;
-        std::vector<std::string> lines;
-        plain->DecodeToStringList(lines, false);
+        std::vector<std::string> lines = TextLinesOf(*plain);
         bool neutralised = false;
         std::optional<TUuBlock> block;
         for (std::size_t i = 0; i < lines.size() && !block; ++i) {
@@ -775,6 +860,11 @@ bool TEmailMsg::ExtractUuencodedAttachments() {
         // so the block is only removed there.
         if (IsPlainTextMessage() || Header().IsMultipartMixed()) AttachUuBlock(*this, *block);
     }
+    // Inside an attached message the walk of the enclosing message visits the attached
+    // messages within this one anyway. Opening them here as well would open every
+    // level of nesting twice as often as the level above it.
+    if (tlsAttachedExtractionDepth > 0) return changed;
+    const TDepthCount depth(tlsAttachedExtractionDepth);
     if (Parts().ConvertAttachedMessages()) changed = true;
     return changed;
 }

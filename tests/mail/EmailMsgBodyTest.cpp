@@ -379,6 +379,29 @@ TEST(FindBodyPartsTest, FindsThePartsAMailProgramShows) {
          "<html><body><p>Html body.</p></body></html>"},
         {"the text of an attached message is not the message's", kAttachedMessage,
          "See the attached message.", "none"},
+        {"a wrapped message's body is the message's", kWrapped, "none",
+         "<html><body><p>Inner html.</p></body></html>"},
+        {"searched into nested containers", R"(Subject: x
+Content-Type: multipart/mixed; boundary="b"
+
+--b
+Content-Type: multipart/mixed; boundary="c"
+
+--c
+Content-Type: multipart/related; boundary="d"
+
+--d
+Content-Type: text/html
+
+<p>Deep.</p>
+--d--
+--c
+Content-Type: text/plain
+
+Deep text.
+--c--
+--b--)",
+         "Deep text.", "<p>Deep.</p>"},
         {"text attached as a file is no body", R"(Subject: x
 Content-Type: multipart/mixed; boundary="b"
 
@@ -423,6 +446,8 @@ TEST(GetPlainTextTest, TakesTextThenHtmlThenEverything) {
         {"the preamble of a related html message is no html body", kRelatedHtml, false,
          {"Html body."}},
         {"an attachment gives no text", kPdf, false, {}},
+        {"not the text of an attached message", kAttachedMessage, false, {"See the attached message."}},
+        {"a wrapped message's text", kWrapped, false, {"Inner html."}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -855,6 +880,8 @@ TEST(InsertUserTextTest, PutsTheNoticeIntoEveryBody) {
          "preamble text/plain message/rfc822{text/plain}",
          {std::string("text/plain: ") + kTextNotice + "See the attached message.\n",
           "text/plain: Inner text.\n"}},
+        {"a wrapped message's body", kWrapped, false, false, "text/html",
+         {std::string("text/html: <html><body><p>Inner html.</p>") + kHtmlNotice + "</body></html>\n"}},
         {"an html body beside its pictures", kRelatedHtml, true, false,
          "preamble text/html image/gif",
          {std::string("text/html: <html><body>") + kHtmlNotice +
@@ -950,6 +977,9 @@ TEST(ConvertToPlainTextTest, EachKindOfMainHeader) {
          "preamble text/plain image/gif", {"text/plain: Html body.\n", "image/gif: GIF89a"}},
         {"mixed text only: nothing to convert", kMixed, true, "multipart/mixed; boundary=\"outer\"",
          "", "preamble text/plain application/pdf", {kBodyTextLeaf, kPdfLeaf}},
+        {"an attached message is not converted", kAttachedMessage, true,
+         "multipart/mixed; boundary=\"outer\"", "", "preamble text/plain message/rfc822{text/plain}",
+         {"text/plain: See the attached message.\n", "text/plain: Inner text.\n"}},
         {"wrapped message: the inner one is converted", kWrapped, true, "message/rfc822", "",
          "text/plain", {"text/plain: Inner html.\n"}},
         {"other: the text of the message, here none", kPdf, true, "text/plain; charset=\"iso-8859-1\"",
@@ -1091,6 +1121,13 @@ TEST(ExtractUuencodedAttachmentsTest, TurnsBlocksIntoAttachments) {
                      "Content-Type: text/plain\n\nBefore the file.\nbegin 644 a.bin\n") +
              kUuLine + "\nend\nAfter the file.\n--b\nContent-Type: text/html\n\n<p>x</p>\n--b--",
          true, "preamble text/plain text/html", {"text/plain: " + text, "text/html: <p>x</p>\n"}},
+        {"inside an attached message",
+         std::string("Subject: x\nContent-Type: multipart/mixed; boundary=\"b\"\n\n--b\n"
+                     "Content-Type: text/plain\n\nSee below.\n--b\nContent-Type: message/rfc822\n\n"
+                     "Subject: inner\n\nBefore the file.\nbegin 644 a.bin\n") +
+             kUuLine + "\nend\nAfter the file.\n--b--",
+         true, "preamble text/plain message/rfc822{preamble text/plain application/octet-stream}",
+         {"text/plain: See below.\n", "text/plain: " + text, attachment}},
         {"no text body: nothing", std::string("Subject: x\nContent-Type: text/html\n\nbegin 644 a.bin\n") +
                                       kUuLine + "\nend",
          false, "text/html", {std::string("text/html: begin 644 a.bin\n") + kUuLine + "\nend\n"}},
@@ -1121,6 +1158,18 @@ TEST(ExtractUuencodedAttachmentsTest, NamesTheAttachmentAfterTheBlock) {
     EXPECT_TRUE(header.GetFileName(name));
     EXPECT_EQ(name, "report final.doc");
     EXPECT_EQ(Unix(Decoded(*parts.Items(2))), kUuBytes);
+}
+
+TEST(ExtractUuencodedAttachmentsTest, CutsTheNameAt999Characters) {
+    auto message = Parse(UuMessage("Subject: x", "begin 644 " + std::string(1200, 'n')));
+    ASSERT_TRUE(message->ExtractUuencodedAttachments());
+    auto reread = Reread(*message);
+    ASSERT_EQ(reread->Parts().Count(), 3);
+    const TEmailHeader& header = *reread->Parts().Items(2)->Header();
+    EXPECT_EQ(Field(header, "Content-Type"), "application/octet-stream; name=\"" + std::string(999, 'n') + "\"");
+    std::string name;
+    EXPECT_TRUE(header.GetDispositionFileName(name));
+    EXPECT_EQ(name, std::string(999, 'n'));
 }
 
 TEST(ExtractUuencodedAttachmentsTest, WritesBase64InLinesOfSixty) {

@@ -422,7 +422,10 @@ bool TEmailMsg::SaveToLines(std::vector<std::string>& target, bool full) {
     bool result = true;
     for (int i = 0; i < parts_->Count(); ++i)
         if (!parts_->Items(i)->WriteTo(target, full)) result = false;
-    target.insert(target.end(), epilogue_.begin(), epilogue_.end());
+    // The epilogue follows the closing delimiter; a body reduced to one part that no
+    // delimiter follows (plain-text conversion) has none, or it would join the text.
+    if (!parts_->Empty() && !parts_->Items(parts_->Count() - 1)->BoundaryLine().empty())
+        target.insert(target.end(), epilogue_.begin(), epilogue_.end());
     return result;
 }
 

@@ -1025,6 +1025,50 @@ dG1sPjxib2R5PjxwPklubmVyIGh0bWwuPC9wPjwvYm9keT48L2h0bWw+DQo=)");
     EXPECT_EQ(Leaves(*inner), (std::vector<std::string>{"text/plain: Inner html.\n"}));
 }
 
+TEST(ConvertToPlainTextTest, TheEpilogueDoesNotJoinTheText) {
+    struct Case {
+        const char* name;
+        std::string_view message;
+        Lines expectedBody;  // the written lines after the main header
+    };
+    const Case cases[] = {
+        {"alternative reduced to one part", R"(Subject: x
+Content-Type: multipart/alternative; boundary="a"
+
+--a
+Content-Type: text/plain
+
+Plain.
+--a
+Content-Type: text/html
+
+<p>Html.</p>
+--a--
+after the closing delimiter)",
+         {"Plain."}},
+        {"mixed keeps its delimiters and so its epilogue", R"(Subject: x
+Content-Type: multipart/mixed; boundary="m"
+
+--m
+Content-Type: text/html
+
+<p>Html.</p>
+--m--
+after the closing delimiter)",
+         {"--m", "Content-Type: text/plain", "Content-Transfer-Encoding: 8bit", "", "Html.", "--m--",
+          "after the closing delimiter"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto message = Parse(c.message);
+        ASSERT_TRUE(message->ConvertToPlainText());
+        const Lines written = Written(*message);
+        const auto separator = std::find(written.begin(), written.end(), std::string());
+        ASSERT_NE(separator, written.end());
+        EXPECT_EQ(Lines(separator + 1, written.end()), c.expectedBody);
+    }
+}
+
 TEST(ConvertToPlainTextTest, TextTakesTheEncodingOfThePartItCameFrom) {
     auto message = Parse(R"(Subject: x
 Content-Type: multipart/mixed; boundary="outer"

@@ -480,7 +480,7 @@ void TEmailMsg::ParseMultipartBody(TLineSource& source) {
         auto* next = new TEmailMsgPart(parts_);
         next->SetParseSubpartsFlag(parseSubparts_);
         auto* header = new TEmailHeader(this);
-        (void)header->LoadFromLines(source.lines, source.pos, false);
+        (void)LoadHeaderBlock(*header, source, false, delimiter);
         next->SetHeader(header);
         current = next;
     }
@@ -497,14 +497,14 @@ bool TEmailMsg::ParseRawLines(std::vector<std::string>& lines) {
     try {
         TLineSource source{std::move(lines), 0};
         lines.clear();
-        result = mainHeader_->LoadFromLines(source.lines, source.pos);
+        result = LoadHeaderBlock(*mainHeader_, source, true, {}, true);
         if (mainHeader_->IsMultipart()) {
             ParseMultipartBody(source);
         } else if (mainHeader_->IsRfc822() && parseSubparts_ && !mainHeader_->IsEncoded()) {
             auto* part = new TEmailMsgPart(parts_);
             part->SetParseSubpartsFlag(parseSubparts_);
             auto* header = new TEmailHeader(this);
-            (void)header->LoadFromLines(source.lines, source.pos);
+            (void)LoadHeaderBlock(*header, source, true, {});
             part->SetHeader(header);
             // The attached message's body is split at the top level, as that of one inside
             // a multipart is split among its parent's children: this part holds its header
@@ -516,7 +516,7 @@ bool TEmailMsg::ParseRawLines(std::vector<std::string>& lines) {
                 auto* next = new TEmailMsgPart(parts_);
                 next->SetParseSubpartsFlag(parseSubparts_);
                 auto* nextHeader = new TEmailHeader(this);
-                (void)nextHeader->LoadFromLines(source.lines, source.pos, false);
+                (void)LoadHeaderBlock(*nextHeader, source, false, delimiter);
                 next->SetHeader(nextHeader);
                 current = next;
             }

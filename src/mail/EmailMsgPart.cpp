@@ -137,6 +137,57 @@ std::size_t FindDelimiter(std::string_view line, std::string_view boundary) {
 
 }  // namespace
 
+bool LoadHeaderBlock(TEmailHeader& header, TLineSource& source, bool skipLeadingEmptyLines,
+                     std::string_view delimiter, bool searchMissingBoundary) {
+    const std::vector<std::string>& lines = source.lines;
+    std::size_t first = source.pos;
+    if (skipLeadingEmptyLines)
+        while (first < lines.size() && lines[first].empty())
+            ++first;
+    std::size_t end = first;
+    bool suspect = false;  // a line that is no field and no continuation
+    for (; end < lines.size() && !lines[end].empty(); ++end) {
+        const std::string& line = lines[end];
+        if (line.front() != ' ' && line.front() != '\t' &&
+            (line.starts_with("--") || line.find(':') == std::string::npos))
+            suspect = true;
+    }
+    std::size_t cut = end;
+    if (suspect) {
+        std::string own;
+        {
+            std::vector<std::string> copy(lines.begin() + static_cast<long>(first),
+                                          lines.begin() + static_cast<long>(end));
+            TEmailHeader probe;
+            (void)probe.LoadFromLines(copy);
+            if (probe.IsMultipart()) own = probe.GetBoundary();
+            if (probe.IsMultipart() && own.empty() && searchMissingBoundary) {
+                // The message's search: the last line without its last two characters
+                // when it holds "--", else the first line that starts with "--", which
+                // is here the first such line of the block.
+                if (lines.back().find("--") != std::string::npos) {
+                    own = lines.back().substr(0, lines.back().size() - 2);
+                } else {
+                    for (std::size_t i = first; i < end && own.empty(); ++i)
+                        if (lines[i].starts_with("--")) own = lines[i];
+                }
+                if (own.size() <= 2) own.clear();
+            }
+        }
+        for (std::size_t i = first; i < end && cut == end; ++i) {
+            if ((!delimiter.empty() && FindDelimiter(lines[i], delimiter) != std::string::npos) ||
+                (!own.empty() && FindDelimiter(lines[i], own) != std::string::npos))
+                cut = i;
+        }
+    }
+    if (cut == end) return header.LoadFromLines(source.lines, source.pos, skipLeadingEmptyLines);
+    std::vector<std::string> block(std::make_move_iterator(source.lines.begin() + static_cast<long>(source.pos)),
+                                   std::make_move_iterator(source.lines.begin() + static_cast<long>(cut)));
+    source.pos = cut;
+    std::size_t at = 0;
+    return header.LoadFromLines(block, at, skipLeadingEmptyLines);
+}
+
 std::vector<std::string> TLineSource::TakeRest() {
     std::vector<std::string> rest;
     if (pos == 0) {
@@ -245,11 +296,11 @@ bool TEmailMsgPart::WritesHeader() const {
                         [this](const TEmailMsgPart* child) { return child->header_ == header_; });
 }
 
-TEmailHeader* TEmailMsgPart::NewHeaderFrom(TLineSource& source) {
+TEmailHeader* TEmailMsgPart::NewHeaderFrom(TLineSource& source, std::string_view delimiter) {
     auto* header = new TEmailHeader(Owner());
     // A part that starts with an empty line has an empty header; the rule that skips
     // leading empty lines is the message's, and here it would take the body for header.
-    (void)header->LoadFromLines(source.lines, source.pos, false);
+    (void)LoadHeaderBlock(*header, source, false, delimiter);
     return header;
 }
 
@@ -307,7 +358,7 @@ void TEmailMsgPart::RunChildrenLoop(TLineSource& source, std::string_view bounda
     while (!current->ParseBody(source, boundary, false)) {
         auto* next = new TEmailMsgPart(children_);
         next->parseSubparts_ = parseSubparts_;
-        next->SetHeader(NewHeaderFrom(source));
+        next->SetHeader(NewHeaderFrom(source, boundary));
         current = next;
     }
 }
@@ -344,7 +395,7 @@ void TEmailMsgPart::ParseSubparts(bool raw) {
             RunChildrenLoop(source, boundary);
         }
     } else {
-        first->SetHeader(NewHeaderFrom(source));
+        first->SetHeader(NewHeaderFrom(source, {}));
         RunChildrenLoop(source, first->header_->GetBoundary());
     }
     // After the closing delimiter: the epilogue, kept only where it can be written back

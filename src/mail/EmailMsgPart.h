@@ -94,6 +94,15 @@ struct TLineSource {
     std::vector<std::string> TakeRest();
 };
 
+// Takes a header block from the front of `source` as TEmailHeader::LoadFromLines does,
+// except that the block also ends before a line that is a delimiter of `delimiter` (the
+// enclosing multipart's "--" + boundary; may be empty) or of the block's own boundary:
+// a header that runs into a delimiter leaves it, and the part after it, to the body.
+// With `searchMissingBoundary` (a message's main header) a multipart block without
+// boundary ends at the delimiter that the message will find in its body for it.
+bool LoadHeaderBlock(TEmailHeader& header, TLineSource& source, bool skipLeadingEmptyLines,
+                     std::string_view delimiter, bool searchMissingBoundary = false);
+
 class TEmailMsgPart {
 public:
     // Enters `parent` at `position` (-1 or beyond the end: appended) unless it is there.
@@ -183,7 +192,7 @@ private:
     void InvalidateCache();
     void MarkModified() const;
     // A new header owned by the message, parsed from the front of `source`.
-    TEmailHeader* NewHeaderFrom(TLineSource& source);
+    TEmailHeader* NewHeaderFrom(TLineSource& source, std::string_view delimiter);
     void RunChildrenLoop(TLineSource& source, std::string_view boundary);
     // Destroys every child and the headers that belong to those children alone.
     void DestroyChildren();

@@ -204,6 +204,59 @@ TEST(MessageRegression, EncodedAttachedMessageAtTheTopIsParsedFromItsDecodedText
     EXPECT_EQ(Written(*message), original);
 }
 
+// --- A header that runs into a delimiter ---
+
+struct HeaderIntoDelimiterCase {
+    const char* name;
+    Lines message;
+    const char* shape;
+};
+
+// A header block runs to the first empty line, and a line without ':' in it is no field
+// but stays in the header. A header that lacked its empty line took the delimiter after
+// it and the next part's header lines in, and with them the part itself: a mail program
+// shows that part, so the screen must see it too. The header now ends before a line that
+// is a delimiter of the enclosing multipart or of its own boundary.
+TEST(MessageRegression, HeaderThatRunsIntoADelimiterLeavesItToTheBody) {
+    const HeaderIntoDelimiterCase cases[] = {
+        {"part header into the next delimiter",
+         {"Content-Type: multipart/mixed; boundary=\"b\"", "", "--b", "Content-Type: text/plain",
+          "--b", "Content-Type: application/x-msdownload; name=\"run.exe\"", "", "MZ", "--b--"},
+         "0:multipart/mixed(preamble) 0:text/plain 0:application/x-msdownload "},
+        {"delimiter twice",
+         {"Content-Type: multipart/mixed; boundary=\"b\"", "", "--b", "--b",
+          "Content-Type: text/plain", "", "text", "--b--"},
+         "0:multipart/mixed(preamble) 0:- 0:text/plain "},
+        {"main header into the first delimiter",
+         {"Content-Type: multipart/mixed; boundary=\"b\"", "X-Note: no empty line", "--b",
+          "Content-Type: application/x-msdownload; name=\"run.exe\"", "", "MZ", "--b--"},
+         "0:multipart/mixed(preamble) 0:application/x-msdownload "},
+        {"main header after a blank continuation line",
+         {"Content-Type: multipart/mixed;", " boundary=\"b\"", " ", "--b",
+          "Content-Type: application/x-msdownload; name=\"run.exe\"", "", "MZ", "--b--"},
+         "0:multipart/mixed(preamble) 0:application/x-msdownload "},
+        {"main header without boundary, found in the body",
+         {"Content-Type: multipart/mixed", "X-Note: no empty line", "--b",
+          "Content-Type: application/x-msdownload; name=\"run.exe\"", "", "MZ", "--b--"},
+         "0:multipart/mixed(preamble) 0:application/x-msdownload "},
+        {"nested multipart header into its own first delimiter",
+         {"Content-Type: multipart/mixed; boundary=\"out\"", "", "--out",
+          "Content-Type: multipart/alternative; boundary=\"in\"", "--in",
+          "Content-Type: text/html", "", "<p>x</p>", "--in--", "--out--"},
+         "0:multipart/mixed(preamble) 0:multipart/alternative 1:multipart/alternative(preamble) "
+         "1:text/html "},
+    };
+    for (const HeaderIntoDelimiterCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto message = Parsed(c.message);
+        EXPECT_EQ(Shape(message->Parts()), c.shape);
+        const Lines written = Written(*message);
+        auto again = Parsed(written);
+        EXPECT_EQ(Shape(again->Parts()), c.shape) << "the tree changed when written back";
+        EXPECT_EQ(Written(*again), written);
+    }
+}
+
 // --- A multipart that never closes ---
 
 // A nested multipart that reuses the boundary of the one around it can never find its

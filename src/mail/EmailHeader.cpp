@@ -226,6 +226,7 @@ std::string TEmailHeader::FieldValue(int index) const {
 void TEmailHeader::Clear() {
     CriticalSectionGuard guard(lock_);
     if (names_.empty() && dropped_.empty()) return;
+    decoded_.clear();
     names_.clear();
     values_.clear();
     dropped_.clear();
@@ -283,6 +284,7 @@ bool TEmailHeader::LoadFromLines(std::vector<std::string>& lines, std::size_t& p
         names_.push_back(field.substr(0, colon));
         values_.emplace_back(Trimmed(std::string_view(field).substr(colon + 1)));
     }
+    decoded_.clear();
     if (!names_.empty() || !dropped_.empty()) MarkModified();
     return allParsed;
 }
@@ -319,9 +321,21 @@ bool TEmailHeader::GetField(std::string_view name, std::string& value, bool unfo
 
 bool TEmailHeader::GetDecodedField(std::string_view name, std::string& value) const {
     CriticalSectionGuard guard(lock_);
-    if (!GetField(name, value, true)) return false;
-    value = DecodeHeaderText(value);
-    return true;
+    // The type queries ask for the same decoded fields again and again; the answers
+    // stay until the fields change.
+    const std::string key = AsciiLower(NameKey(name));
+    for (const auto& [cachedName, cachedValue] : decoded_) {
+        if (cachedName != key) continue;
+        value = cachedValue.value_or(std::string());
+        return cachedValue.has_value();
+    }
+    std::optional<std::string> answer;
+    if (GetField(name, value, true)) {
+        value = DecodeHeaderText(value);
+        answer = value;
+    }
+    decoded_.emplace_back(key, answer);
+    return answer.has_value();
 }
 
 bool TEmailHeader::GetFieldValue(std::string_view name, std::string& value, bool unfold) const {
@@ -345,6 +359,7 @@ bool TEmailHeader::SetField(std::string_view name, std::string_view value) {
     if (std::size_t colon = fieldName.find(':'); colon != std::string::npos) fieldName[colon] = ' ';
     fieldName = std::string(Trimmed(fieldName));
     if (value.size() > 1 && value.ends_with("\r\n")) value.remove_suffix(2);
+    decoded_.clear();
 
     const int index = IndexOfField(fieldName);
     if (index >= 0) {
@@ -354,6 +369,8 @@ bool TEmailHeader::SetField(std::string_view name, std::string_view value) {
             if (value.empty()) {
                 names_.erase(names_.begin() + index);
                 values_.erase(values_.begin() + index);
+                for (auto& [before, line] : dropped_)
+                    if (before > at) --before;
             } else {
                 values_[at] = std::string(value);
             }

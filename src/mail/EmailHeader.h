@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -165,6 +166,9 @@ private:
     // Lines without ':' that LoadFromLines dropped, each with the index of the field it
     // stood before.
     std::vector<std::pair<std::size_t, std::string>> dropped_;
+    // GetDecodedField's answers by lower-case name (none: absent); emptied on every
+    // change of the fields.
+    mutable std::vector<std::pair<std::string, std::optional<std::string>>> decoded_;
 };
 
 }  // namespace gatemoor

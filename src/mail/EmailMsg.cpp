@@ -90,7 +90,7 @@ void ReadLines(std::istream& stream, std::vector<std::string>& lines) {
 // --- Creation and destruction ---------------------------------------------------------
 
 TEmailMsg::TEmailMsg(TEmailMsgList* list) : lock_("EmailMsg_CS") {
-    (void)GetEmailInfo(RandomEmailInfoId(), info_);
+    info_ = NewEmailInfo();
     mainHeader_ = new TEmailHeader(this);
     parts_ = new TEmailMsgPartCollection(0);
     if (list != nullptr) list->Add(this);

@@ -389,6 +389,12 @@ bool GetEmailInfo(int id, TEmailInfo*& record) {
     return found;
 }
 
+TEmailInfo* NewEmailInfo() {
+    auto fresh = std::make_unique<TEmailInfo>();
+    fresh->references_.store(1);
+    return fresh.release();
+}
+
 bool RetainEmailInfo(TEmailInfo* record) {
     if (!record) return false;
     int count = record->references_.load();

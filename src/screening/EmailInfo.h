@@ -132,6 +132,7 @@ private:
     friend bool RetainEmailInfo(TEmailInfo* record);
     friend void ReleaseEmailInfo(TEmailInfo*& record);
     friend bool GetEmailInfo(int id, TEmailInfo*& record);
+    friend TEmailInfo* NewEmailInfo();
     struct Field;
     [[nodiscard]] static const std::vector<Field>& Fields();
     template <std::string TEmailInfo::*member>
@@ -193,6 +194,9 @@ void SetEmailInfoLookup(TEmailInfoLookup lookup);
 // record that Load(id) was tried on, with that id and 1 reference; the result is then
 // whether its file was read whole. Thread-safe.
 bool GetEmailInfo(int id, TEmailInfo*& record);
+// A new empty record with a random id and 1 reference, for a new message: nothing is
+// read, since no file can belong to an id just drawn. Release it like the others.
+[[nodiscard]] TEmailInfo* NewEmailInfo();
 // Adds a reference to a record from GetEmailInfo unless its count already reached 0
 // (it is being freed). True when added. Thread-safe.
 bool RetainEmailInfo(TEmailInfo* record);

@@ -139,7 +139,11 @@ TEST(EmailMsgLifecycle, ModifiedMessageWithoutFileIsSavedToATempFile) {
         EXPECT_TRUE(message->IsModified());
         delete message;
     }
-    if (old != nullptr) setenv("TMPDIR", saved.c_str(), 1); else unsetenv("TMPDIR");
+    if (old != nullptr) {
+        setenv("TMPDIR", saved.c_str(), 1);
+    } else {
+        unsetenv("TMPDIR");
+    }
     const Lines files = FilesIn(folder.Path());
     ASSERT_EQ(files.size(), 1u);
     EXPECT_TRUE(files[0].starts_with("Temp")) << files[0];
@@ -182,7 +186,9 @@ TEST(EmailMsgLifecycle, DestructionRules) {
             message.FlaggedDeleted(c.flaggedDeleted);
         }
         ASSERT_EQ(fs::exists(path), c.fileRemains);
-        if (c.fileRemains) EXPECT_EQ(test::ReadFile(path) != text, c.fileChanged);
+        if (c.fileRemains) {
+            EXPECT_EQ(test::ReadFile(path) != text, c.fileChanged);
+        }
         fs::remove(path);
     }
 }

@@ -322,7 +322,15 @@ bool TEmailHeader::GetField(std::string_view name, std::string& value, bool unfo
 bool TEmailHeader::GetDecodedField(std::string_view name, std::string& value) const {
     CriticalSectionGuard guard(lock_);
     // The type queries ask for the same decoded fields again and again; the answers
-    // stay until the fields change.
+    // stay until the fields change. Looked up without building the key first.
+    const std::string_view plain = Trimmed(name);
+    if (plain.find(':') == std::string_view::npos) {
+        for (const auto& [cachedName, cachedValue] : decoded_) {
+            if (!SameNameIgnoringCase(cachedName, plain)) continue;
+            value = cachedValue.value_or(std::string());
+            return cachedValue.has_value();
+        }
+    }
     const std::string key = AsciiLower(NameKey(name));
     for (const auto& [cachedName, cachedValue] : decoded_) {
         if (cachedName != key) continue;
@@ -406,9 +414,22 @@ bool TEmailHeader::GetParam(std::string_view field, std::string_view param, std:
 bool TEmailHeader::GetDecodedParam(std::string_view field, std::string_view param,
                                    std::string& value) const {
     CriticalSectionGuard guard(lock_);
-    if (!GetParam(field, param, value, true)) return false;
-    value = DecodeHeaderText(value);
-    return true;
+    // Kept with the decoded fields, under a key no field name can have.
+    std::string key = AsciiLower(NameKey(field));
+    key += '\n';
+    key += AsciiLower(param);
+    for (const auto& [cachedName, cachedValue] : decoded_) {
+        if (cachedName != key) continue;
+        value = cachedValue.value_or(std::string());
+        return cachedValue.has_value();
+    }
+    std::optional<std::string> answer;
+    if (GetParam(field, param, value, true)) {
+        value = DecodeHeaderText(value);
+        answer = value;
+    }
+    decoded_.emplace_back(std::move(key), answer);
+    return answer.has_value();
 }
 
 bool TEmailHeader::SetParam(std::string_view field, std::string_view param,
@@ -484,8 +505,11 @@ bool TEmailHeader::IsAttachment() const {
         return !IsLeadingPieceOf(lv, "inline");
     }
     if (IsMultipart() || IsTextual()) {
-        std::string name;
-        return GetFileName(name);
+        // Whether GetFileName finds a name, without building it: building consults the
+        // type database, and this question is asked of every part again and again.
+        std::string raw;
+        return GetDecodedParam(kContentDisposition, "filename", raw) ||
+               GetDecodedParam(kContentType, "name", raw);
     }
     return true;
 }

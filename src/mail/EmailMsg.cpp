@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <system_error>
@@ -52,12 +53,14 @@ bool SameNameNoCase(std::string_view a, std::string_view b) {
 // Splits a stream into lines at CR LF, LF or CR, as every line list of the system is
 // split, reading in blocks so that a large message is never held twice.
 void ReadLines(std::istream& stream, std::vector<std::string>& lines) {
-    std::string block(kReadBlockSize, '\0');
+    // Not zero-filled: every message read would pay for clearing the whole block.
+    const std::unique_ptr<char[]> buffer(new char[kReadBlockSize]);
+    const std::string_view block(buffer.get(), kReadBlockSize);
     std::string current;
     bool pendingCr = false;  // the block ended in CR: a following LF belongs to it
     bool any = false;
     while (stream) {
-        stream.read(block.data(), static_cast<std::streamsize>(block.size()));
+        stream.read(buffer.get(), static_cast<std::streamsize>(kReadBlockSize));
         const auto got = static_cast<std::size_t>(stream.gcount());
         if (got == 0) break;
         any = true;

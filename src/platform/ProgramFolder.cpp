@@ -1,5 +1,6 @@
 #include "platform/ProgramFolder.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -55,6 +56,10 @@ void OverrideProgramFolder(const std::string& path) {
 }
 
 bool EnsureFolder(const std::string& path) {
+    // Asked for every file the screening writes: one stat when the folder is there,
+    // which it nearly always is.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return true;
     std::error_code ec;
     std::filesystem::create_directories(path, ec);
     return std::filesystem::is_directory(path, ec);

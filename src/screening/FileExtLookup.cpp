@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/QtText.h"
@@ -144,7 +146,7 @@ std::string ExtensionKey(std::string_view extension) {
 
 // The types this machine's MIME database gives for the extension, the preferred one
 // first, followed by its aliases.
-std::vector<std::string> MachineTypesOfExtension(const std::string& key) {
+std::vector<std::string> MachineTypesOfExtensionUncached(const std::string& key) {
     std::vector<std::string> types;
     if (key.empty()) return types;
     QMimeDatabase database;
@@ -154,6 +156,22 @@ std::vector<std::string> MachineTypesOfExtension(const std::string& key) {
     types.push_back(platform::FromQString(type.name()));
     for (const QString& alias : type.aliases())
         types.push_back(platform::FromQString(alias));
+    return types;
+}
+
+// The machine's type database does not change while the program runs, and the
+// screening asks it about the same few extensions for every attachment.
+std::vector<std::string> MachineTypesOfExtension(const std::string& key) {
+    static std::mutex mutex;
+    static std::unordered_map<std::string, std::vector<std::string>> answers;
+    {
+        std::lock_guard lock(mutex);
+        if (const auto found = answers.find(key); found != answers.end()) return found->second;
+    }
+    std::vector<std::string> types = MachineTypesOfExtensionUncached(key);
+    std::lock_guard lock(mutex);
+    if (answers.size() >= 4096) answers.clear();
+    answers.emplace(key, types);
     return types;
 }
 

@@ -345,6 +345,9 @@ TCode CompileUncached(std::string_view expression, int flags) {
         throw ERegexException("Bad regular expression \"" + std::string(expression) +
                               "\": " + ErrorText(error) + " at offset " + std::to_string(offset));
     }
+    // Machine code where the platform has it: the screening searches every HTML body
+    // with a dozen expressions. Without it the interpreter runs, with the same answers.
+    (void)pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);
     return TCode(code, pcre2_code_free);
 }
 
@@ -376,8 +379,14 @@ public:
 
     // PCRE2's answer for a search from `start`, with `options`; true on a match.
     bool Search(std::string_view text, std::size_t start, std::uint32_t options) {
-        const int rc = pcre2_match(code_.get(), reinterpret_cast<PCRE2_SPTR>(text.data()),
-                                   text.size(), start, options, data_.get(), nullptr);
+        int rc = pcre2_match(code_.get(), reinterpret_cast<PCRE2_SPTR>(text.data()),
+                             text.size(), start, options, data_.get(), nullptr);
+        // The machine code's stack is small; the interpreter then decides, within its own
+        // limits, as it would have without machine code.
+        if (rc == PCRE2_ERROR_JIT_STACKLIMIT) {
+            rc = pcre2_match(code_.get(), reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(),
+                             start, options | PCRE2_NO_JIT, data_.get(), nullptr);
+        }
         if (rc == PCRE2_ERROR_NOMATCH) return false;
         if (rc < 0) throw ERegexException("Regular expression search failed: " + ErrorText(rc));
         return true;

@@ -4,9 +4,10 @@
 // processor time for both and their ratio (the screening may take at most three times
 // as long). Files the screening writes go to a private program folder.
 //
-// Usage: bench_screening [ROUNDS] [CORPUS_DIR] [model|screening]   (best of ROUNDS,
-// default 3; naming one side runs only that one, for instruction counts under
-// valgrind --tool=callgrind, which a shared machine's timings cannot replace)
+// Usage: bench_screening [ROUNDS] [CORPUS_DIR] [model|screening|neither]   (best of
+// ROUNDS, default 3; naming one side runs only that one, for instruction counts under
+// valgrind --tool=callgrind, which a shared machine's timings cannot replace; "neither"
+// measures what both share: start, corpus, risk database)
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -112,10 +113,17 @@ int main(int argc, char** argv) {
     const std::string corpus = argc > 2 ? argv[2] : GATEMOOR_BENCH_CORPUS_DIR;
     const std::string only = argc > 3 ? argv[3] : "";
 
-    char folder[] = "/tmp/bench-screening-XXXXXX";
-    if (::mkdtemp(folder) == nullptr) return 1;
-    const std::string home = folder;
-    ::setenv("GATEMOOR_HOME", folder, 1);
+    // The program folder goes below TMPDIR, so that the file system the screening writes
+    // its backups and records to can be chosen (a disk, or tmpfs to see the processor
+    // time alone).
+    const char* temporary = std::getenv("TMPDIR");
+    std::string pattern = std::string(temporary != nullptr && *temporary ? temporary : "/tmp") +
+                          "/bench-screening-XXXXXX";
+    std::vector<char> folder(pattern.begin(), pattern.end());
+    folder.push_back('\0');
+    if (::mkdtemp(folder.data()) == nullptr) return 1;
+    const std::string home = folder.data();
+    ::setenv("GATEMOOR_HOME", home.c_str(), 1);
     gatemoor::platform::OverrideProgramFolder(home);
     fs::create_directories(home + "/.settings");
     gatemoor::platform::SetSettingsFolder(home + "/.settings");
@@ -136,8 +144,9 @@ int main(int argc, char** argv) {
     TCpu screening{1e300, 0};
     int changed = 0;
     for (int round = 0; round < rounds; ++round) {
-        if (only != "screening") model = Best(model, ModelPass(samples));
-        if (only != "model") screening = Best(screening, ScreeningPass(samples, extensions, changed));
+        if (only != "screening" && only != "neither") model = Best(model, ModelPass(samples));
+        if (only != "model" && only != "neither")
+            screening = Best(screening, ScreeningPass(samples, extensions, changed));
         EmptyFolder(home);
         std::fprintf(stderr, "round %d of %d done\n", round + 1, rounds);
     }

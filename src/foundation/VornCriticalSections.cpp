@@ -1,5 +1,6 @@
 #include "foundation/VornCriticalSections.h"
 
+#include <atomic>
 #include <chrono>
 #include <random>
 
@@ -56,11 +57,19 @@ struct TMutexCriticalSection::State {
     std::uint32_t ownerThreadId = 0;
     // The owner "handle": the owning thread's token while the lock is held.
     std::weak_ptr<int> ownerHandle;
-    const int* ownerKey = nullptr;  // identity of that token; nullptr stands for -1
-    int count = 0;
+    // Identity of that token; nullptr stands for -1. Atomic, like the count, so that the
+    // owner can enter again and leave an inner level without taking the mutex: only the
+    // owner changes either while it holds the lock, and its token's memory cannot be
+    // reused while ownerHandle refers to it.
+    std::atomic<const int*> ownerKey{nullptr};
+    std::atomic<int> count{0};
 
     [[nodiscard]] bool HeldByCaller() const {
         return ownerKey == ThreadLivenessToken().get() && !ownerHandle.expired();
+    }
+    [[nodiscard]] bool OwnedByCallerFast() const {
+        return ownerKey.load(std::memory_order_relaxed) == ThreadLivenessToken().get() &&
+               count.load(std::memory_order_relaxed) > 0;
     }
     [[nodiscard]] bool Available() const { return count == 0 || HeldByCaller(); }
 };
@@ -74,6 +83,11 @@ TMutexCriticalSection::~TMutexCriticalSection() = default;
 
 void TMutexCriticalSection::Enter() {
     State& s = *state_;
+    // Nested entries by the owner (every header query calls others) need no mutex.
+    if (s.OwnedByCallerFast()) {
+        s.count.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
     std::unique_lock lock(s.mutex);
     // Most entries find the lock free or already their own: take it without working out
     // a wait, which costs system calls on every header query.
@@ -112,6 +126,11 @@ bool TMutexCriticalSection::IsHeld() const {
 
 void TMutexCriticalSection::Leave() {
     State& s = *state_;
+    // Leaving an inner level: the lock stays held, nobody is to be woken.
+    if (s.OwnedByCallerFast() && s.count.load(std::memory_order_relaxed) > 1) {
+        s.count.fetch_sub(1, std::memory_order_relaxed);
+        return;
+    }
     std::lock_guard lock(s.mutex);
     // Only the owner can release; anyone else would corrupt the owner's count.
     if (s.count == 0 || !s.HeldByCaller()) return;

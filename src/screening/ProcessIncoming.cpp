@@ -54,13 +54,15 @@ void CheckDate(TScreeningContext& ctx) {
 
 // A message with neither a text nor an HTML body gets a plain-text one; then an over-long
 // subject, which some mail programs would write into a file of that name, is shortened.
-void CheckSubject(TScreeningContext& ctx) {
-    const TBodyParts body = ctx.message->FindBodyParts();
-    if (body.plain != nullptr || body.html != nullptr) return;
-    if (ctx.message->AddPlainTextPart() == nullptr) return;
+// Answers the body parts as they are afterwards.
+TBodyParts CheckSubject(TScreeningContext& ctx) {
+    TBodyParts body = ctx.message->FindBodyParts();
+    if (body.plain != nullptr || body.html != nullptr) return body;
+    if (ctx.message->AddPlainTextPart() == nullptr) return body;
+    body = ctx.message->FindBodyParts();
     TEmailHeader& header = ctx.message->Header();
     std::string subject;
-    if (!header.GetField("Subject", subject) || subject.size() <= kMaxSubjectLength) return;
+    if (!header.GetField("Subject", subject) || subject.size() <= kMaxSubjectLength) return body;
     std::string shortened = subject;
     (void)ReplaceEvery("  ", " ", shortened);
     shortened.resize(std::min(shortened.size(), kMaxSubjectLength));
@@ -71,6 +73,7 @@ void CheckSubject(TScreeningContext& ctx) {
     ctx.GeneralInfo().AddLine(
         "This is to avoid an exploit known as \"HTML dropper\" which afflicts Microsoft products.");
     ctx.SetBothFlags();
+    return body;
 }
 
 // A message/partial fragment is withheld and stored; the last one to arrive completes
@@ -126,11 +129,10 @@ void MainProcessing(TScreeningContext& ctx, std::vector<std::string>& lines) {
 
 void ScreenMessage(TScreeningContext& ctx) {
     CheckDate(ctx);
-    CheckSubject(ctx);
+    const TBodyParts body = CheckSubject(ctx);
     if (ctx.message->Header().IsPlainText()) {
         CheckPlainTextMessage(ctx);
     } else {
-        const TBodyParts body = ctx.message->FindBodyParts();
         ctx.textPart = body.plain;
         ctx.htmlPart = body.html;
         ApplyWebContentChoice(ctx);
@@ -152,15 +154,11 @@ TScreeningOutcome ProcessIncomingEmail(std::vector<std::string>& lines,
     // the received text did not have unless a stage adds one.
     message.SetSaveOnDestroy(false);
     message.SetEnsureTextBodyFlag(false);
-    bool loaded = false;
-    if (!backup.empty()) {
-        loaded = message.ReadFromFile(BackupPath(backup));
-    }
-    if (!loaded) {
-        // No backup could be written: screen the lines from memory all the same.
-        std::vector<std::string> copy = lines;
-        (void)message.SetRawMail(copy);
-    }
+    // The message is the backup's content: the received lines, which the backup holds
+    // byte for byte. They are taken from memory rather than read back from the file, and
+    // so also when no backup could be written.
+    std::vector<std::string> copy = lines;
+    (void)message.SetRawMail(copy);
     message.Info().SetBackupFile(backup);
 
     if (WithholdFragment(message, outcome)) {

@@ -467,7 +467,16 @@ void TEmailMsg::ParseMultipartBody(TLineSource& source) {
             }
         }
         if (delimiter.size() > 2) {
-            (void)mainHeader_->SetBoundary(delimiter.substr(2));
+            // The parameter must read back as the delimiter that splits this body, or
+            // the written message would be split elsewhere the next time: blanks need
+            // quotes, and a boundary that no parameter carries is left out (the body
+            // still shows it).
+            const std::string boundary = delimiter.substr(2);
+            (void)mainHeader_->SetBoundary(boundary);
+            if (mainHeader_->GetBoundary() != delimiter)
+                (void)mainHeader_->SetBoundary("\"" + boundary + "\"");
+            if (mainHeader_->GetBoundary() != delimiter)
+                (void)mainHeader_->SetParam("Content-Type", "boundary", "");
         } else {
             delimiter.clear();
         }

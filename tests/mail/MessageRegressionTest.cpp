@@ -204,6 +204,42 @@ TEST(MessageRegression, EncodedAttachedMessageAtTheTopIsParsedFromItsDecodedText
     EXPECT_EQ(Written(*message), original);
 }
 
+// --- A boundary found in the body ---
+
+struct FoundBoundaryCase {
+    const char* name;
+    const char* delimiter;    // as the body writes it
+    const char* contentType;  // the main Content-Type after parsing
+};
+
+// A multipart message without boundary parameter gets the delimiter found in its body,
+// and the parameter is set so that the written message says it. The parameter must
+// read back as that delimiter: an unquoted boundary ends at a blank, so "a b" set as
+// it stood made the written message split at "--a" the next time.
+TEST(MessageRegression, BoundaryFoundInTheBodyIsStoredSoThatItReadsBackTheSame) {
+    const FoundBoundaryCase cases[] = {
+        {"plain", "--xyz", "multipart/mixed; boundary=xyz"},
+        {"with blanks", "--a b c", "multipart/mixed; boundary=\"a b c\""},
+        {"with a quote", "--a\"b c", "multipart/mixed"},
+    };
+    for (const FoundBoundaryCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string delimiter = c.delimiter;
+        const Lines original = {"Content-Type: multipart/mixed", "", "preamble", delimiter,
+                                "Content-Type: text/plain", "", "text", delimiter + "--"};
+        auto message = Parsed(original);
+        std::string type;
+        EXPECT_TRUE(message->Header().GetField("Content-Type", type));
+        EXPECT_EQ(type, c.contentType);
+        const std::string shape = Shape(message->Parts());
+        EXPECT_EQ(shape, "0:multipart/mixed(preamble) 0:text/plain ");
+        const Lines written = Written(*message);
+        auto again = Parsed(written);
+        EXPECT_EQ(Shape(again->Parts()), shape);
+        EXPECT_EQ(Written(*again), written);
+    }
+}
+
 // --- A header that runs into a delimiter ---
 
 struct HeaderIntoDelimiterCase {

@@ -469,14 +469,18 @@ void TEmailMsg::ParseMultipartBody(TLineSource& source) {
         if (delimiter.size() > 2) {
             // The parameter must read back as the delimiter that splits this body, or
             // the written message would be split elsewhere the next time: blanks need
-            // quotes, and a boundary that no parameter carries is left out (the body
-            // still shows it).
+            // quotes. A delimiter that no parameter can name does not split the body,
+            // as no reader of the written message could split it there either.
+            std::string type;
+            (void)mainHeader_->GetField("Content-Type", type);
             const std::string boundary = delimiter.substr(2);
             (void)mainHeader_->SetBoundary(boundary);
             if (mainHeader_->GetBoundary() != delimiter)
                 (void)mainHeader_->SetBoundary("\"" + boundary + "\"");
-            if (mainHeader_->GetBoundary() != delimiter)
-                (void)mainHeader_->SetParam("Content-Type", "boundary", "");
+            if (mainHeader_->GetBoundary() != delimiter) {
+                (void)mainHeader_->SetField("Content-Type", type);
+                delimiter.clear();
+            }
         } else {
             delimiter.clear();
         }

@@ -513,9 +513,20 @@ bool TEmailMsg::ParseRawLines(std::vector<std::string>& lines) {
     try {
         TLineSource source{std::move(lines), 0};
         lines.clear();
-        result = LoadHeaderBlock(*mainHeader_, source, true, {}, true);
+        result = LoadHeaderBlock(*mainHeader_, source, true, {});
         if (mainHeader_->IsMultipart()) {
+            const bool named = !mainHeader_->GetBoundary().empty();
             ParseMultipartBody(source);
+            if (!named && !mainHeader_->GetBoundary().empty()) {
+                // The boundary found in the body now stands in the header, where it ends
+                // a header that ran into a delimiter: read the message as it is written,
+                // or reading the written message would give another tree.
+                std::vector<std::string> written;
+                (void)SaveToLines(written, true);
+                modified_ = wasModified;
+                (void)ParseRawLines(written);
+                return result;
+            }
         } else if (mainHeader_->IsRfc822() && parseSubparts_ && !mainHeader_->IsEncoded()) {
             auto* part = new TEmailMsgPart(parts_);
             part->SetParseSubpartsFlag(parseSubparts_);

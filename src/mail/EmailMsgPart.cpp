@@ -138,7 +138,7 @@ std::size_t FindDelimiter(std::string_view line, std::string_view boundary) {
 }  // namespace
 
 bool LoadHeaderBlock(TEmailHeader& header, TLineSource& source, bool skipLeadingEmptyLines,
-                     std::string_view delimiter, bool searchMissingBoundary) {
+                     std::string_view delimiter) {
     const std::vector<std::string>& lines = source.lines;
     std::size_t first = source.pos;
     if (skipLeadingEmptyLines)
@@ -161,18 +161,6 @@ bool LoadHeaderBlock(TEmailHeader& header, TLineSource& source, bool skipLeading
             TEmailHeader probe;
             (void)probe.LoadFromLines(copy);
             if (probe.IsMultipart()) own = probe.GetBoundary();
-            if (probe.IsMultipart() && own.empty() && searchMissingBoundary) {
-                // The message's search: the last line without its last two characters
-                // when it holds "--", else the first line that starts with "--", which
-                // is here the first such line of the block.
-                if (lines.back().find("--") != std::string::npos) {
-                    own = lines.back().substr(0, lines.back().size() - 2);
-                } else {
-                    for (std::size_t i = first; i < end && own.empty(); ++i)
-                        if (lines[i].starts_with("--")) own = lines[i];
-                }
-                if (own.size() <= 2) own.clear();
-            }
         }
         for (std::size_t i = first; i < end && cut == end; ++i) {
             if ((!delimiter.empty() && FindDelimiter(lines[i], delimiter) != std::string::npos) ||

@@ -98,10 +98,8 @@ struct TLineSource {
 // except that the block also ends before a line that is a delimiter of `delimiter` (the
 // enclosing multipart's "--" + boundary; may be empty) or of the block's own boundary:
 // a header that runs into a delimiter leaves it, and the part after it, to the body.
-// With `searchMissingBoundary` (a message's main header) a multipart block without
-// boundary ends at the delimiter that the message will find in its body for it.
 bool LoadHeaderBlock(TEmailHeader& header, TLineSource& source, bool skipLeadingEmptyLines,
-                     std::string_view delimiter, bool searchMissingBoundary = false);
+                     std::string_view delimiter);
 
 class TEmailMsgPart {
 public:

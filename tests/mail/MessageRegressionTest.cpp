@@ -285,6 +285,11 @@ TEST(MessageRegression, HeaderThatRunsIntoADelimiterLeavesItToTheBody) {
          {"Content-Type: multipart/mixed", "X-Note: no empty line", "--b",
           "Content-Type: application/x-msdownload; name=\"run.exe\"", "", "MZ", "--b--"},
          "0:multipart/mixed(preamble) 0:application/x-msdownload "},
+        // No empty line and no body: the boundary found later must not end the header
+        // on the next reading either.
+        {"main header without boundary to the end of the message",
+         {"Content-Type: multipart/mixed", "not a field", "--bxx"},
+         "0:multipart/mixed(preamble) "},
         {"nested multipart header into its own first delimiter",
          {"Content-Type: multipart/mixed; boundary=\"out\"", "", "--out",
           "Content-Type: multipart/alternative; boundary=\"in\"", "--in",

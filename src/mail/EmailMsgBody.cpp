@@ -255,9 +255,13 @@ TEmailMsgPart* AddTextPartTo(TEmailMsg& message, TEmailMsgPartCollection& parts,
 // Gives the body of a single-part message a header of its own holding `header`'s
 // fields, so that the main header can become multipart. A body that is an attached
 // message already has a header of its own (the attached message's): it is wrapped in a
-// new part instead, so that the attached header is kept.
+// new part instead, so that the attached header is kept. An attached multipart stands
+// split over the whole top level, its header and preamble first and each of its parts
+// after it, with its epilogue as the message's (`epilogue`): the wrapper takes all of
+// it, or the new closing delimiter would follow the attached message's first delimiter
+// and cut off its parts.
 TEmailMsgPart* SeparateBody(TEmailMsgPartCollection& parts, TEmailHeader& mainHeader,
-                            TEmailHeader* header) {
+                            TEmailHeader* header, std::vector<std::string>& epilogue) {
     TEmailMsgPart* body = parts.Items(0);
     if (body == nullptr) {
         body = parts.Add();
@@ -273,8 +277,17 @@ TEmailMsgPart* SeparateBody(TEmailMsgPartCollection& parts, TEmailHeader& mainHe
     }
     TEmailMsgPart* wrapper = parts.Insert(0);
     wrapper->SetHeader(header);
-    parts.Detach(body);
-    wrapper->Children().Attach(body);
+    while (parts.Count() > 1) {
+        TEmailMsgPart* part = parts.Items(1);
+        parts.Detach(part);
+        wrapper->Children().Attach(part);
+    }
+    // After the attached message's closing delimiter, as a parsed attached message
+    // keeps it.
+    if (!epilogue.empty()) {
+        wrapper->SetRawText(std::move(epilogue));
+        epilogue.clear();
+    }
     return wrapper;
 }
 
@@ -451,7 +464,7 @@ TEmailMsgPart* TEmailMsg::AddAttachment(const std::vector<std::string>& lines) {
         const std::string boundary = NewBoundary(kAttachmentPrefix);
         const TRememberedFields fields = TakeBodyFields(main);
         main.SetField(kContentType, MultipartType("mixed", boundary));
-        TEmailMsgPart* body = SeparateBody(parts, main, HeaderWith(*this, fields));
+        TEmailMsgPart* body = SeparateBody(parts, main, HeaderWith(*this, fields), epilogue_);
         body->SetBoundaryLine("--" + boundary + "--");
         NewPreamble(parts, main, boundary);
     }
@@ -543,7 +556,7 @@ TEmailMsgPart* TEmailMsg::AddPlainTextPart() {
     const std::string boundary = NewBoundary(kPlainPartPrefix);
     const TRememberedFields fields = TakeBodyFields(main);
     main.SetField(kContentType, MultipartType(mixed ? "mixed" : "alternative", boundary));
-    TEmailMsgPart* body = SeparateBody(parts, main, HeaderWith(*this, fields));
+    TEmailMsgPart* body = SeparateBody(parts, main, HeaderWith(*this, fields), epilogue_);
     body->SetBoundaryLine("--" + boundary + "--");
     NewPreamble(parts, main, boundary);
     TEmailMsgPart* part = parts.Insert(1);
@@ -589,7 +602,7 @@ TEmailMsgPart* TEmailMsg::FAddHtmlTextPart() {
     const std::string boundary = NewBoundary(kHtmlPartPrefix);
     const TRememberedFields fields = TakeBodyFields(main);
     main.SetField(kContentType, MultipartType(alternative ? "alternative" : "mixed", boundary));
-    TEmailMsgPart* body = SeparateBody(parts, main, HeaderWith(*this, fields));
+    TEmailMsgPart* body = SeparateBody(parts, main, HeaderWith(*this, fields), epilogue_);
     NewPreamble(parts, main, boundary);
     // Alternatives end with the richest form; a mixed body shows the new part first.
     TEmailMsgPart* part = parts.Insert(alternative ? 2 : 1);

@@ -228,6 +228,33 @@ Content-Type: text/html
 
 <html><body><p>Inner html.</p></body></html>)";
 
+// A message whose whole body is a digest of two messages, its delimiter lines ending in
+// a blank; the digest has a prologue and an epilogue.
+constexpr std::string_view kWrappedDigest =
+    "Subject: Wrapped digest\n"
+    "Content-Type: message/rfc822\n"
+    "\n"
+    "Subject: Inner\n"
+    "Content-Type: multipart/digest; boundary=\"foo\"\n"
+    "\n"
+    "prologue\n"
+    "--foo \n"
+    "Content-Type: message/rfc822\n"
+    "\n"
+    "Subject: m1\n"
+    "Content-Type: text/plain\n"
+    "\n"
+    "m1 body\n"
+    "--foo \n"
+    "Content-Type: message/rfc822\n"
+    "\n"
+    "Subject: m2\n"
+    "Content-Type: text/plain\n"
+    "\n"
+    "m2 body\n"
+    "--foo--\n"
+    "epilogue";
+
 // --- Helpers ----------------------------------------------------------------------------
 
 // The lines of a literal written with LF line ends.
@@ -506,6 +533,8 @@ constexpr const char* kAddedLeaf = "application/octet-stream: ABC";
 constexpr const char* kBodyTextLeaf = "text/plain: Body text.\n";
 constexpr const char* kPlainBodyLeaf = "text/plain: Plain body.\n";
 constexpr const char* kHtmlBodyLeaf = "text/html: <html><body><p>Html body.</p></body></html>\n";
+constexpr const char* kDigestLeaf1 = "text/plain: m1 body\n";
+constexpr const char* kDigestLeaf2 = "text/plain: m2 body\n";
 
 struct EditCase {
     const char* name;
@@ -558,6 +587,10 @@ TEST(AddAttachmentTest, AppendsAPartThatClosesTheBody) {
         {"a wrapped message keeps its own header", kWrapped, Edit::AddAttachment, true,
          "preamble message/rfc822{text/html} application/octet-stream",
          {"text/html: <html><body><p>Inner html.</p></body></html>\n", kAddedLeaf}},
+        {"a wrapped multipart stays whole", kWrappedDigest, Edit::AddAttachment, true,
+         "preamble message/rfc822{preamble message/rfc822{text/plain} message/rfc822{text/plain}} "
+         "application/octet-stream",
+         {kDigestLeaf1, kDigestLeaf2, kAddedLeaf}},
     });
 }
 
@@ -663,6 +696,10 @@ TEST(AddPlainTextPartTest, AddsOnePlainTextBody) {
         {"wrapped message becomes mixed", kWrapped, Edit::AddPlainTextPart, true,
          "preamble text/plain message/rfc822{text/html}",
          {kNewPlainLeaf, "text/html: <html><body><p>Inner html.</p></body></html>\n"}},
+        {"a wrapped multipart stays whole", kWrappedDigest, Edit::AddPlainTextPart, true,
+         "preamble text/plain "
+         "message/rfc822{preamble message/rfc822{text/plain} message/rfc822{text/plain}}",
+         {kNewPlainLeaf, kDigestLeaf1, kDigestLeaf2}},
     });
 }
 
@@ -690,6 +727,10 @@ TEST(FAddHtmlTextPartTest, AddsOneHtmlBody) {
         {"wrapped message becomes mixed", kWrapped, Edit::FAddHtmlTextPart, true,
          "preamble text/html message/rfc822{text/html}",
          {kNewHtmlLeaf, "text/html: <html><body><p>Inner html.</p></body></html>\n"}},
+        {"a wrapped multipart stays whole", kWrappedDigest, Edit::FAddHtmlTextPart, true,
+         "preamble text/html "
+         "message/rfc822{preamble message/rfc822{text/plain} message/rfc822{text/plain}}",
+         {kNewHtmlLeaf, kDigestLeaf1, kDigestLeaf2}},
     });
 }
 
@@ -740,6 +781,36 @@ TEST(EnsureTest, MakesSureOfTextAndHtmlBodies) {
          "preamble multipart/alternative{preamble text/plain text/html} application/pdf",
          {kNewPlainLeaf, "text/html: <html><body>\n<br>\n</body></html>\n", kPdfLeaf}},
     });
+}
+
+// The attached multipart keeps every part after its first delimiter, its closing
+// delimiter and its epilogue inside the attached message: the new closing delimiter
+// follows all of it.
+TEST(EnsureTest, AWrappedMultipartKeepsItsPartsAndDelimiters) {
+    auto message = Parse(kWrappedDigest);
+    ASSERT_NE(message->EnsureTextBody(), nullptr);
+    const Lines written = Written(*message);
+    const std::string closing = message->Header().GetBoundary() + "--";
+    const auto innerClose = std::find(written.begin(), written.end(), "--foo--");
+    const auto outerClose = std::find(written.begin(), written.end(), closing);
+    const auto epilogue = std::find(written.begin(), written.end(), "epilogue");
+    ASSERT_NE(outerClose, written.end());
+    EXPECT_LT(innerClose, epilogue);
+    EXPECT_LT(epilogue, outerClose);
+
+    auto reread = NewMessage(written);
+    TEmailMsgPart* wrapper = FirstOfType(reread->Parts(), "message/rfc822");
+    ASSERT_NE(wrapper, nullptr);
+    EXPECT_EQ(wrapper->BoundaryLine(), closing);
+    TEmailMsgPartCollection& digest = wrapper->Children();
+    ASSERT_EQ(digest.Count(), 3);
+    EXPECT_TRUE(digest.Items(0)->IsPreamble());
+    EXPECT_EQ(Field(*digest.Items(0)->Header(), "Subject"), "Inner");
+    EXPECT_EQ(digest.Items(0)->BoundaryLine(), "--foo ");
+    EXPECT_EQ(digest.Items(1)->BoundaryLine(), "--foo ");
+    EXPECT_EQ(digest.Items(2)->BoundaryLine(), "--foo--");
+    EXPECT_EQ(wrapper->RawText(), Lines{"epilogue"});
+    EXPECT_TRUE(reread->Epilogue().empty());
 }
 
 TEST(EnsureTest, ParsingAddsATextBodyUnlessTurnedOff) {

@@ -337,7 +337,10 @@ bool TEmailMsgPart::ParseBody(TLineSource& source, std::string_view boundary, bo
         }
     }
     InvalidateCache();
-    ParseSubparts(raw);
+    // A part that took no line has no sub-parts: children parsed from nothing would
+    // write an empty header (encoded, when the part names an encoding) that was not
+    // there, and the written message would grow on every reading.
+    if (!rawText_.empty()) ParseSubparts(raw);
     return reachedEnd;
 }
 

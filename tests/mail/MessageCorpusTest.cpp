@@ -53,6 +53,9 @@ constexpr const char* kAttachedMessageByName =
     "a part whose type holds 'rfc822' (text/rfc822-headers) or whose name ends in .eml, "
     ".msg or .nws is an attached message to us and is parsed into parts; Python keeps it "
     "as one body";
+constexpr const char* kEmptyAttachedMessage =
+    "an attached message without a single line has no parts, so the message/rfc822 part "
+    "itself is the leaf; Python gives it an empty message inside";
 constexpr const char* kEncodedAttachedMessage =
     "an attached message in base64 or quoted-printable is decoded before it is parsed; "
     "Python parses the encoded text as the message";
@@ -153,6 +156,7 @@ const ExpectedDifference kPythonDifferences[] = {
     {"mimekit/openpgp/_Announce__GnuPG_2.1.20_released.eml", kSniffedEncoding},
     {"mimekit/partial/rfc2046.eml", kDecoderRule},
     {"mimekit/smime/octet-stream-with-mixed-line-endings.dat.eml", kSniffedEncoding},
+    {"notmuch/broken/empty-part.eml", kEmptyAttachedMessage},
     {"notmuch/crypto/basic-encrypted.eml", kSniffedEncoding},
     {"notmuch/crypto/encrypted-signed.eml", kSniffedEncoding},
     {"notmuch/crypto/simple-encrypted.eml", kSniffedEncoding},

@@ -204,6 +204,36 @@ TEST(MessageRegression, EncodedAttachedMessageAtTheTopIsParsedFromItsDecodedText
     EXPECT_EQ(Written(*message), original);
 }
 
+struct EmptyContainerCase {
+    const char* name;
+    const char* type;
+    const char* encoding;  // empty: none
+};
+
+// A multipart or attached-message part with no line before the next delimiter has no
+// sub-parts. A child parsed from nothing wrote an empty header, and under a named
+// encoding that came out as a line of base64 ("DQo="): the message grew on every
+// reading.
+TEST(MessageRegression, EmptyContainerPartGetsNoChildren) {
+    const EmptyContainerCase cases[] = {
+        {"attached message in base64", "message/rfc822", "base64"},
+        {"attached message", "message/rfc822", ""},
+        {"multipart in quoted-printable", "multipart/mixed; boundary=\"in\"", "quoted-printable"},
+    };
+    for (const EmptyContainerCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Lines original = {"Content-Type: multipart/mixed; boundary=\"b\"", "", "--b",
+                          std::string("Content-Type: ") + c.type};
+        if (*c.encoding != '\0') original.push_back(std::string("Content-Transfer-Encoding: ") + c.encoding);
+        original.emplace_back();
+        original.emplace_back("--b--");
+        auto message = Parsed(original);
+        ASSERT_EQ(message->Parts().Count(), 2);
+        EXPECT_TRUE(message->Parts().Items(1)->Children().Empty());
+        EXPECT_EQ(Written(*message), original);
+    }
+}
+
 // --- A boundary found in the body ---
 
 struct FoundBoundaryCase {

@@ -23,7 +23,7 @@ void Check(bool condition) {
 }
 
 // Two headers; the part tree holds the main header at depth 0 and the second header
-// at a depth the input chooses. Parts are addresses only: headers never look inside.
+// at a depth the input chooses. Parts are addresses only: headers ask the owner about them.
 class TFuzzOwner : public gatemoor::THeaderOwner {
 public:
     TFuzzOwner() : main(this), part(this) {}
@@ -43,6 +43,10 @@ public:
     }
     int PartDepth(const gatemoor::TEmailMsgPart& part) const override {
         return reinterpret_cast<const int*>(&part) == &slots_[0] ? 0 : partDepth;
+    }
+    // Both parts hang under the main header.
+    const gatemoor::TEmailHeader* EnclosingHeader(const gatemoor::TEmailMsgPart&) const override {
+        return &main;
     }
 
 private:

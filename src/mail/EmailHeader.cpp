@@ -625,9 +625,8 @@ bool TEmailHeader::IsDigestEntry() const {
     if (owner_ == nullptr || IndexOfField(kContentType) >= 0) return false;
     TOwnerGuard ownerGuard(owner_);
     const TEmailMsgPart* part = OwningPart();
-    if (part == nullptr || part->Parent() == nullptr) return false;
-    const TEmailMsgPart* container = part->Parent()->OwnerPart();
-    const TEmailHeader* enclosing = container != nullptr ? container->Header() : MainHeaderOfOwner();
+    if (part == nullptr) return false;
+    const TEmailHeader* enclosing = owner_->EnclosingHeader(*part);
     return enclosing != nullptr && enclosing != this && enclosing->ContentTypeHas("multipart/digest");
 }
 

@@ -171,6 +171,12 @@ int TEmailMsg::PartDepth(const TEmailMsgPart& part) const {
     return part.Depth();
 }
 
+const TEmailHeader* TEmailMsg::EnclosingHeader(const TEmailMsgPart& part) const {
+    if (part.Parent() == nullptr) return nullptr;
+    const TEmailMsgPart* container = part.Parent()->OwnerPart();
+    return container != nullptr ? container->Header() : mainHeader_;
+}
+
 void TEmailMsg::PartHeaderChanged(TEmailMsgPart& part, const TEmailHeader* before,
                                   const TEmailHeader* after) {
     if (before != nullptr) {

@@ -75,6 +75,7 @@ public:
     [[nodiscard]] TAbstractCriticalSection& OwnerLock() const override { return lock_; }
     void WalkParts(const TPartVisitor& visit) const override;
     [[nodiscard]] int PartDepth(const TEmailMsgPart& part) const override;
+    [[nodiscard]] const TEmailHeader* EnclosingHeader(const TEmailMsgPart& part) const override;
     [[nodiscard]] TEmailMsgPart* PartOfHeader(const TEmailHeader& header) const override;
     void PartHeaderChanged(TEmailMsgPart& part, const TEmailHeader* before,
                            const TEmailHeader* after) override;

@@ -1,6 +1,8 @@
 // What a header block needs of the message that owns it: the message's own header,
 // the header registry, the modified mark, the owner's lock and the part tree. The
-// message implements it; a header without owner needs none of it.
+// message implements it; a header without owner needs none of it. Headers never look
+// inside a part: they ask the owner, so that a stand-in owner may use parts as mere
+// addresses.
 #pragma once
 
 #include <functional>
@@ -34,6 +36,10 @@ public:
     virtual void WalkParts(const TPartVisitor& visit) const = 0;
     // The depth of one of the owner's parts: 0 for the parts directly under the message.
     [[nodiscard]] virtual int PartDepth(const TEmailMsgPart& part) const = 0;
+    // The header of the container that holds one of the owner's parts: the enclosing
+    // part's header, or the main header for a part directly under the message; null
+    // when the part hangs in no tree.
+    [[nodiscard]] virtual const TEmailHeader* EnclosingHeader(const TEmailMsgPart& part) const = 0;
     // The first part of a pre-order walk whose header is `header`; null when none. This
     // one walks the tree; an owner with many parts answers from an index instead, since
     // headers ask it for every part.

@@ -570,6 +570,9 @@ public:
     [[nodiscard]] TAbstractCriticalSection& OwnerLock() const override { return lock_; }
     void WalkParts(const TPartVisitor&) const override {}
     [[nodiscard]] int PartDepth(const TEmailMsgPart&) const override { return 0; }
+    [[nodiscard]] const TEmailHeader* EnclosingHeader(const TEmailMsgPart&) const override {
+        return &main_;
+    }
     TEmailHeader& Main() { return main_; }
 
 private:

@@ -19,7 +19,7 @@ using Lines = std::vector<std::string>;
 
 // A message stand-in: a header registry it frees, a modified count, and a part tree
 // given as a pre-order list of (header, depth). Parts are only addresses to the header,
-// which never looks inside them.
+// which asks the owner about them.
 class TTestOwner : public THeaderOwner {
 public:
     ~TTestOwner() override {
@@ -59,6 +59,15 @@ public:
     }
     int PartDepth(const TEmailMsgPart& part) const override {
         return reinterpret_cast<const TPart&>(part).depth;
+    }
+    // The header of the nearest part before it in the walk that lies one level up.
+    const TEmailHeader* EnclosingHeader(const TEmailMsgPart& part) const override {
+        const auto* entry = reinterpret_cast<const TPart*>(&part);
+        std::size_t i = 0;
+        while (i < parts_.size() && &parts_[i] != entry) ++i;
+        while (i-- > 0)
+            if (parts_[i].depth < entry->depth) return parts_[i].header;
+        return main_;
     }
 
 private:
@@ -400,6 +409,27 @@ TEST(EmailHeaderContentType, AttachedMessageNeedsAnOwningPart) {
     EXPECT_TRUE(attached.IsMessagePart());
     EXPECT_FALSE(loose.IsMessagePart());
     EXPECT_FALSE(main.IsMessagePart());
+}
+
+// In a digest, an entry without Content-Type is an attached message; typed entries,
+// entries of other containers and the digest's own header are not.
+TEST(EmailHeaderContentType, UntypedDigestEntryIsAnAttachedMessage) {
+    TTestOwner owner;
+    TEmailHeader& main = owner.NewHeader({"Content-Type: multipart/mixed; boundary=a"});
+    TEmailHeader& digest = owner.NewHeader({"Content-Type: multipart/digest; boundary=b"});
+    TEmailHeader& entry = owner.NewHeader({"Subject: entry"});
+    TEmailHeader& typed = owner.NewHeader({"Content-Type: text/plain"});
+    TEmailHeader& mixedEntry = owner.NewHeader({"Subject: not in a digest"});
+    owner.AddPart(digest, 0);
+    owner.AddPart(entry, 1);
+    owner.AddPart(typed, 1);
+    owner.AddPart(mixedEntry, 0);
+    EXPECT_TRUE(entry.IsRfc822());
+    EXPECT_TRUE(entry.IsMessagePart());
+    EXPECT_FALSE(typed.IsRfc822());
+    EXPECT_FALSE(mixedEntry.IsRfc822());
+    EXPECT_FALSE(digest.IsRfc822());
+    EXPECT_FALSE(main.IsRfc822());
 }
 
 TEST_F(FileTypeQueries, AttachedMessageByTheTypeOfItsName) {

@@ -10,6 +10,8 @@
 //   bench_message --growth
 //       parse and write a message of 1,000 parts and one of 10,000; prints the ratio of
 //       the times (linear growth gives 10; target <= 12).
+//   bench_message --growth-pass N
+//       one parse and write of a message of N parts, for counting instructions.
 //   bench_message --memory
 //       writes a message with one 50 MiB Base64 attachment to a file; a child process
 //       reads it, parses it and decodes the attachment to a file; prints the child's
@@ -239,6 +241,14 @@ int Growth() {
     return ratio <= kGrowthTarget ? 0 : 1;
 }
 
+// One parse and full write of a message of `parts` parts, for counting instructions.
+int GrowthPass(int parts) {
+    const Lines lines = ManyParts(parts);
+    const double seconds = ParseAndWrite(lines, 1);
+    std::printf("%d parts: %.4f s CPU\n", parts, seconds);
+    return 0;
+}
+
 // --- Peak memory of one large attachment ---
 
 void WriteLargeMessage(const std::string& path) {
@@ -335,6 +345,7 @@ void Usage() {
                  "usage: bench_message [--corpus DIR] [--passes N]\n"
                  "       bench_message --one-pass ours|gmime [--corpus DIR]\n"
                  "       bench_message --growth\n"
+                 "       bench_message --growth-pass N\n"
                  "       bench_message --memory\n");
 }
 
@@ -352,7 +363,8 @@ int main(int argc, char** argv) {
             corpus = argv[++i];
         } else if (arg == "--passes" && hasValue) {
             passes = std::max(1, std::atoi(argv[++i]));
-        } else if ((arg == "--one-pass" || arg == "--memory-child") && hasValue) {
+        } else if ((arg == "--one-pass" || arg == "--memory-child" || arg == "--growth-pass") &&
+                   hasValue) {
             mode = std::string(arg.substr(2));
             argument = argv[++i];
         } else if (arg == "--growth" || arg == "--memory") {
@@ -366,6 +378,7 @@ int main(int argc, char** argv) {
     const TPrivateFolders folders;
     if (mode == "memory-child") return MemoryChild(argument);
     if (mode == "growth") return Growth();
+    if (mode == "growth-pass") return GrowthPass(std::max(1, std::atoi(argument.c_str())));
     if (mode == "memory") return Memory(folders.Path());
 
     g_mime_init();

@@ -194,7 +194,7 @@ std::vector<std::string> TLineSource::TakeRest() {
 TEmailMsgPart::TEmailMsgPart(TEmailMsgPartCollection* parent, int position) : parent_(parent) {
     children_ = new TEmailMsgPartCollection(parent != nullptr ? parent->Level() + 1 : 1);
     children_->ownerPart_ = this;
-    if (parent_ != nullptr && parent_->IndexOf(this) < 0) {
+    if (parent_ != nullptr) {
         auto& parts = parent_->parts_;
         if (position < 0 || position >= static_cast<int>(parts.size())) {
             parts.push_back(this);
@@ -210,9 +210,9 @@ TEmailMsgPart::~TEmailMsgPart() {
     SetHeader(nullptr);
     if (parent_ != nullptr) {
         auto& parts = parent_->parts_;
-        // Collections free their parts from the front, so look there first.
-        if (!parts.empty() && parts.front() == this) {
-            parts.erase(parts.begin());
+        // Collections free their parts from the back, where leaving costs nothing.
+        if (!parts.empty() && parts.back() == this) {
+            parts.pop_back();
         } else {
             std::erase(parts, this);
         }
@@ -671,9 +671,11 @@ bool TEmailMsgPart::RemoveVornInfo() {
 // --- TEmailMsgPartCollection ---------------------------------------------------------
 
 TEmailMsgPartCollection::~TEmailMsgPartCollection() {
+    // From the back: a part leaves parts_ itself, and leaving the front of a collection
+    // of many parts would move all the others each time.
     while (!parts_.empty()) {
-        TEmailMsgPart* part = parts_.front();
-        delete part;  // leaves parts_ itself
+        TEmailMsgPart* part = parts_.back();
+        delete part;
     }
 }
 

@@ -301,7 +301,11 @@ void TEmailHeader::SaveToLines(std::vector<std::string>& target) const {
 
 int TEmailHeader::IndexOfField(std::string_view name) const {
     CriticalSectionGuard guard(lock_);
-    const std::string key = NameKey(name);
+    // The names the code asks for have no ':'; only others need their key built.
+    const std::string_view plain = Trimmed(name);
+    const bool hasColon = plain.find(':') != std::string_view::npos;
+    const std::string built = hasColon ? NameKey(name) : std::string();
+    const std::string_view key = hasColon ? std::string_view(built) : plain;
     for (std::size_t i = 0; i < names_.size(); ++i) {
         // Stored names keep their blanks for writing back; "Subject :" is still Subject.
         if (SameNameIgnoringCase(Trimmed(names_[i]), key)) return static_cast<int>(i);
@@ -414,7 +418,20 @@ bool TEmailHeader::GetParam(std::string_view field, std::string_view param, std:
 bool TEmailHeader::GetDecodedParam(std::string_view field, std::string_view param,
                                    std::string& value) const {
     CriticalSectionGuard guard(lock_);
-    // Kept with the decoded fields, under a key no field name can have.
+    // Kept with the decoded fields, under a key no field name can have: the field's
+    // name, a line feed and the parameter's name. Looked up without building it first.
+    const std::string_view plain = Trimmed(field);
+    if (plain.find(':') == std::string_view::npos) {
+        for (const auto& [cachedName, cachedValue] : decoded_) {
+            const std::string_view cached = cachedName;
+            if (cached.size() != plain.size() + 1 + param.size() || cached[plain.size()] != '\n' ||
+                !SameNameIgnoringCase(cached.substr(0, plain.size()), plain) ||
+                !SameNameIgnoringCase(cached.substr(plain.size() + 1), param))
+                continue;
+            value = cachedValue.value_or(std::string());
+            return cachedValue.has_value();
+        }
+    }
     std::string key = AsciiLower(NameKey(field));
     key += '\n';
     key += AsciiLower(param);

@@ -426,6 +426,7 @@ bool TEmailMsg::SaveToLines(std::vector<std::string>& target, bool full) {
         return true;
     }
     EnsureParsed();
+    if (full) target.reserve(parsedLineCount_ + 8);
     mainHeader_->SaveToLines(target);
     target.emplace_back();
     bool result = true;
@@ -519,6 +520,7 @@ bool TEmailMsg::ParseRawLines(std::vector<std::string>& lines) {
     try {
         TLineSource source{std::move(lines), 0};
         lines.clear();
+        parsedLineCount_ = source.lines.size();
         result = LoadHeaderBlock(*mainHeader_, source, true, {});
         if (mainHeader_->IsMultipart()) {
             const bool named = !mainHeader_->GetBoundary().empty();

@@ -234,6 +234,9 @@ private:
     std::unordered_map<const TEmailHeader*, std::vector<TEmailMsgPart*>> partsByHeader_;
     std::vector<std::string> rawLines_;
     std::vector<std::string> epilogue_;
+    // The number of lines last parsed: the room a full write reserves, so that writing
+    // a large message does not grow its target step by step.
+    std::size_t parsedLineCount_ = 0;
     std::vector<std::string> properties_;
     double sendTime_ = 0;
     std::string fileName_;

@@ -226,7 +226,7 @@ std::string TEmailHeader::FieldValue(int index) const {
 void TEmailHeader::Clear() {
     CriticalSectionGuard guard(lock_);
     if (names_.empty() && dropped_.empty()) return;
-    decoded_.clear();
+    ForgetDecoded();
     names_.clear();
     values_.clear();
     dropped_.clear();
@@ -284,7 +284,7 @@ bool TEmailHeader::LoadFromLines(std::vector<std::string>& lines, std::size_t& p
         names_.push_back(field.substr(0, colon));
         values_.emplace_back(Trimmed(std::string_view(field).substr(colon + 1)));
     }
-    decoded_.clear();
+    ForgetDecoded();
     if (!names_.empty() || !dropped_.empty()) MarkModified();
     return allParsed;
 }
@@ -371,7 +371,7 @@ bool TEmailHeader::SetField(std::string_view name, std::string_view value) {
     if (std::size_t colon = fieldName.find(':'); colon != std::string::npos) fieldName[colon] = ' ';
     fieldName = std::string(Trimmed(fieldName));
     if (value.size() > 1 && value.ends_with("\r\n")) value.remove_suffix(2);
-    decoded_.clear();
+    ForgetDecoded();
 
     const int index = IndexOfField(fieldName);
     if (index >= 0) {
@@ -652,9 +652,25 @@ bool TEmailHeader::IsMessagePart() const {
     return OwningPart() != nullptr && IsRfc822();
 }
 
+void TEmailHeader::ForgetDecoded() {
+    decoded_.clear();
+    lowerTypeKnown_ = false;
+    lowerType_.reset();
+}
+
+const std::string* TEmailHeader::LowerContentType() const {
+    CriticalSectionGuard guard(lock_);
+    if (!lowerTypeKnown_) {
+        std::string type;
+        if (GetDecodedField(kContentType, type)) lowerType_ = AsciiLower(type);
+        lowerTypeKnown_ = true;
+    }
+    return lowerType_ ? &*lowerType_ : nullptr;
+}
+
 bool TEmailHeader::ContentTypeHas(std::string_view part) const {
-    std::string type;
-    return GetDecodedField(kContentType, type) && AsciiLower(type).find(part) != std::string::npos;
+    const std::string* type = LowerContentType();
+    return type != nullptr && type->find(part) != std::string::npos;
 }
 
 bool TEmailHeader::IsMultipart() const {
@@ -664,10 +680,10 @@ bool TEmailHeader::IsMultipart() const {
 
 bool TEmailHeader::IsMultipartAlternative() const {
     CriticalSectionGuard guard(lock_);
-    std::string type;
-    if (!GetDecodedField(kContentType, type)) return false;
-    type.erase(std::min(type.find(';'), type.size()));
-    return AsciiLower(type).find("multipart/alternative") != std::string::npos;
+    const std::string* type = LowerContentType();
+    if (type == nullptr) return false;
+    const std::string_view kind = std::string_view(*type).substr(0, type->find(';'));
+    return kind.find("multipart/alternative") != std::string_view::npos;
 }
 
 bool TEmailHeader::IsMultipartRelated() const {
@@ -682,20 +698,16 @@ bool TEmailHeader::IsMultipartMixed() const {
 
 bool TEmailHeader::IsTextual() const {
     CriticalSectionGuard guard(lock_);
-    std::string type;
-    if (!GetDecodedField(kContentType, type)) return true;
-    const std::string lower = AsciiLower(type);
-    return lower.find("text") != std::string::npos || lower.find("charset") != std::string::npos;
+    const std::string* lower = LowerContentType();
+    if (lower == nullptr) return true;
+    return lower->find("text") != std::string::npos || lower->find("charset") != std::string::npos;
 }
 
 bool TEmailHeader::IsPlainText() const {
     CriticalSectionGuard guard(lock_);
     TOwnerGuard ownerGuard(owner_);
-    std::string type;
-    if (GetDecodedField(kContentType, type)) {
-        const std::string lower = AsciiLower(type);
-        return lower.find("text/plain") != std::string::npos || lower == "text";
-    }
+    if (const std::string* lower = LowerContentType())
+        return lower->find("text/plain") != std::string::npos || *lower == "text";
     const TEmailMsgPart* part = OwningPart();
     return part != nullptr && owner_->PartDepth(*part) == 0;
 }

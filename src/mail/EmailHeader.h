@@ -151,6 +151,11 @@ private:
     void MarkModified() const;
     [[nodiscard]] const TEmailHeader* MainHeaderOfOwner() const;
     [[nodiscard]] bool ContentTypeHas(std::string_view part) const;
+    // The decoded Content-Type in lower case, kept until the fields change; null when
+    // the header has none. The type questions ask it of every part again and again.
+    [[nodiscard]] const std::string* LowerContentType() const;
+    // Empties the answers kept for the fields; every change of the fields calls it.
+    void ForgetDecoded();
     // A part without Content-Type directly inside a multipart/digest.
     [[nodiscard]] bool IsDigestEntry() const;
     [[nodiscard]] bool HasNamedFile(std::string_view field, std::string_view param,
@@ -169,6 +174,8 @@ private:
     // GetDecodedField's answers by lower-case name (none: absent); emptied on every
     // change of the fields.
     mutable std::vector<std::pair<std::string, std::optional<std::string>>> decoded_;
+    mutable bool lowerTypeKnown_ = false;
+    mutable std::optional<std::string> lowerType_;
 };
 
 }  // namespace gatemoor

@@ -505,6 +505,9 @@ TEST(ListFunctions, TextOfLinesAndSplitLines) {
         {"a\r\n\r\n", {"a", ""}},
         {"a\rb\nc\r\nd", {"a", "b", "c", "d"}},
         {"a\n\rb", {"a", "", "b"}},
+        // Runs of one kind of break before the other kind comes.
+        {"a\rb\rc\nd\ne\r\n\r", {"a", "b", "c", "d", "e", ""}},
+        {"a\n\n\nb\r\rc", {"a", "", "", "b", "", "c"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

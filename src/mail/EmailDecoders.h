@@ -6,7 +6,9 @@
 // underneath are pure functions, declared at the end with their line rules explicit.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -217,6 +219,40 @@ bool DecodeLinesInPlace(TMIMEDecoderClass decoderClass, std::vector<std::string>
 [[nodiscard]] TMIMEDecoderClass SniffDecoderClass(std::string_view text);
 
 // --- Text of line lists ---
+
+// The line breaks of one text in order. Each of CR and LF is searched with memchr and
+// its next position kept until the lines pass it, so that a text with only one kind
+// (or none) is still searched once, not once per line.
+class TLineBreaks {
+public:
+    explicit TLineBreaks(std::string_view text) : text_(text) {}
+
+    // The first CR or LF at or after `start`; npos when there is none.
+    std::size_t Next(std::size_t start) {
+        return std::min(cr_.Next(text_, '\r', start), lf_.Next(text_, '\n', start));
+    }
+
+private:
+    struct TNext {
+        bool known = false;
+        std::size_t at = std::string_view::npos;  // npos: none left
+
+        std::size_t Next(std::string_view text, char c, std::size_t start) {
+            if (known && (at == std::string_view::npos || at >= start)) return at;
+            known = true;
+            const void* found = start < text.size()
+                                    ? std::memchr(text.data() + start, c, text.size() - start)
+                                    : nullptr;
+            at = found == nullptr ? std::string_view::npos
+                                  : static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+            return at;
+        }
+    };
+
+    std::string_view text_;
+    TNext cr_;
+    TNext lf_;
+};
 
 // The lines, each followed by CR LF.
 [[nodiscard]] std::string TextOfLines(const std::vector<std::string>& lines);

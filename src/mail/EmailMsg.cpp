@@ -67,9 +67,9 @@ void ReadLines(std::istream& stream, std::vector<std::string>& lines) {
         std::size_t start = 0;
         if (pendingCr && block[0] == '\n') start = 1;
         pendingCr = false;
-        for (std::size_t i = start; i < got; ++i) {
+        TLineBreaks breaks(block.substr(0, got));
+        for (std::size_t i = breaks.Next(start); i != std::string_view::npos; i = breaks.Next(start)) {
             const char c = block[i];
-            if (c != '\r' && c != '\n') continue;
             current.append(block, start, i - start);
             lines.push_back(std::move(current));
             current.clear();

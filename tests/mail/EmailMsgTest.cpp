@@ -85,6 +85,37 @@ TEST(EmailMsgFile, PropertyWithACommaIsQuotedAndReadBack) {
     EXPECT_EQ(again.ContentId(), message.ContentId());
 }
 
+// Files are read in blocks of 64 KiB: a CR LF, a lone CR or a lone LF on either side
+// of a block's end splits the lines exactly as the whole text would be split.
+TEST(EmailMsgFile, LineBreaksAtBlockEndsSplitAsInTheWholeText) {
+    constexpr std::size_t kBlock = 64 * 1024;
+    struct Case {
+        const char* name;
+        std::size_t breakAt;  // where the break starts
+        const char* lineBreak;
+    };
+    const Case cases[] = {
+        {"CR LF across the end", kBlock - 1, "\r\n"},
+        {"CR LF just before the end", kBlock - 2, "\r\n"},
+        {"lone CR at the end", kBlock - 1, "\r"},
+        {"lone LF at the start of the next block", kBlock, "\n"},
+        {"CR CR across the end", kBlock - 1, "\r\r"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string text = "Subject: blocks\r\n\r\n";
+        text += std::string(c.breakAt - text.size(), 'x');
+        text += c.lineBreak;
+        text += "after\rand\nmore\r\n";
+        TEmailMsg message;
+        message.SetSaveOnDestroy(false);
+        message.SetParseOnLoad(false);
+        std::istringstream stream(text);
+        ASSERT_TRUE(message.LoadFromStream(stream));
+        EXPECT_EQ(message.RawLines(), SplitLines(text));
+    }
+}
+
 TEST(EmailMsgFile, MissingFileIsAFailureNotAnEmptyMessage) {
     TEmailMsg message;
     message.SetSaveOnDestroy(false);

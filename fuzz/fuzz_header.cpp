@@ -42,7 +42,7 @@ public:
         (void)visit(*AsPart(&slots_[1]), &part);
     }
     int PartDepth(const gatemoor::TEmailMsgPart& part) const override {
-        return reinterpret_cast<const int*>(&part) == &slots_[0] ? 0 : partDepth;
+        return reinterpret_cast<const TSlot*>(&part) == &slots_[0] ? 0 : partDepth;
     }
     // Both parts hang under the main header.
     const gatemoor::TEmailHeader* EnclosingHeader(const gatemoor::TEmailMsgPart&) const override {
@@ -50,11 +50,15 @@ public:
     }
 
 private:
-    static gatemoor::TEmailMsgPart* AsPart(const int* slot) {
-        return reinterpret_cast<gatemoor::TEmailMsgPart*>(const_cast<int*>(slot));
+    // Aligned as any object, so that a reference to a part may bind to it.
+    struct alignas(std::max_align_t) TSlot {
+        char unused = 0;
+    };
+    static gatemoor::TEmailMsgPart* AsPart(const TSlot* slot) {
+        return reinterpret_cast<gatemoor::TEmailMsgPart*>(const_cast<TSlot*>(slot));
     }
     mutable gatemoor::TMutexCriticalSection lock_{"EmailMsg_CS"};
-    int slots_[2] = {0, 0};
+    TSlot slots_[2];
 };
 
 Lines SplitLines(std::string_view text) {

@@ -42,6 +42,10 @@ constexpr std::array<std::string_view, 3> kMessageFileExtensions = {".eml", ".nw
     return static_cast<unsigned char>(c) <= ' ';
 }
 
+// The answers a header usually keeps (type, disposition, a few parameters): room made
+// at once instead of growing one by one.
+constexpr std::size_t kDecodedRoom = 6;
+
 // Without the characters at or below the blank at both ends.
 [[nodiscard]] std::string_view Trimmed(std::string_view text) {
     while (!text.empty() && IsBlank(text.front()))
@@ -263,6 +267,7 @@ bool TEmailHeader::LoadFromLines(std::vector<std::string>& lines, std::size_t& p
 
     // Continuation lines join the field before them, each after a CR LF.
     std::vector<std::string> fields;
+    fields.reserve(end - first);
     for (std::size_t i = first; i < end; ++i) {
         std::string& line = lines[i];
         if (!fields.empty() && (line.front() == ' ' || line.front() == '\t')) {
@@ -274,6 +279,8 @@ bool TEmailHeader::LoadFromLines(std::vector<std::string>& lines, std::size_t& p
     pos = end < lines.size() ? end + 1 : end;
 
     bool allParsed = true;
+    names_.reserve(fields.size());
+    values_.reserve(fields.size());
     for (std::string& field : fields) {
         const std::size_t colon = field.find(':');
         if (colon == std::string::npos) {
@@ -282,7 +289,12 @@ bool TEmailHeader::LoadFromLines(std::vector<std::string>& lines, std::size_t& p
             continue;
         }
         names_.push_back(field.substr(0, colon));
-        values_.emplace_back(Trimmed(std::string_view(field).substr(colon + 1)));
+        // The value keeps the line's own storage: cut to the trimmed text in place.
+        const std::string_view value = Trimmed(std::string_view(field).substr(colon + 1));
+        const auto from = static_cast<std::size_t>(value.data() - field.data());
+        field.erase(from + value.size());
+        field.erase(0, from);
+        values_.push_back(std::move(field));
     }
     ForgetDecoded();
     if (!names_.empty() || !dropped_.empty()) MarkModified();
@@ -346,6 +358,7 @@ bool TEmailHeader::GetDecodedField(std::string_view name, std::string& value) co
         value = DecodeHeaderText(value);
         answer = value;
     }
+    if (decoded_.empty()) decoded_.reserve(kDecodedRoom);
     decoded_.emplace_back(key, answer);
     return answer.has_value();
 }
@@ -445,6 +458,7 @@ bool TEmailHeader::GetDecodedParam(std::string_view field, std::string_view para
         value = DecodeHeaderText(value);
         answer = value;
     }
+    if (decoded_.empty()) decoded_.reserve(kDecodedRoom);
     decoded_.emplace_back(std::move(key), answer);
     return answer.has_value();
 }

@@ -44,7 +44,7 @@ constexpr std::array<std::string_view, 3> kMessageFileExtensions = {".eml", ".nw
 
 // The answers a header usually keeps (type, disposition, a few parameters): room made
 // at once instead of growing one by one.
-constexpr std::size_t kDecodedRoom = 6;
+constexpr std::size_t kDecodedRoom = 4;
 
 // Without the characters at or below the blank at both ends.
 [[nodiscard]] std::string_view Trimmed(std::string_view text) {

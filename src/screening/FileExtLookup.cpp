@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -334,6 +335,42 @@ std::optional<std::string> DefaultApplicationCommand(const std::vector<std::stri
     return std::nullopt;
 }
 
+// The screening asks for the program of every attachment's type, and each question
+// reads every association file of the desktop: answers are kept for a few seconds, by
+// the files consulted and the types, so that a burst of messages reads them once and a
+// newly installed program is still seen soon after.
+std::optional<std::string> RecentDefaultApplicationCommand(const std::vector<std::string>& types) {
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kKeptFor = std::chrono::seconds(5);
+    struct TAnswer {
+        Clock::time_point at;
+        std::optional<std::string> command;
+    };
+    static std::mutex mutex;
+    static std::unordered_map<std::string, TAnswer> answers;
+
+    std::string key;
+    for (const auto& file : MimeAppsFiles())
+        key.append(file).push_back('\n');
+    for (const auto& dir : ApplicationDirs())
+        key.append(dir).push_back('\n');
+    key.push_back('\n');
+    for (const auto& type : types)
+        key.append(type).push_back('\n');
+
+    const Clock::time_point now = Clock::now();
+    {
+        std::lock_guard lock(mutex);
+        if (const auto found = answers.find(key); found != answers.end() && now - found->second.at < kKeptFor)
+            return found->second.command;
+    }
+    std::optional<std::string> command = DefaultApplicationCommand(types);
+    std::lock_guard lock(mutex);
+    if (answers.size() >= 1024) answers.clear();
+    answers[key] = {now, command};
+    return command;
+}
+
 // The command as the screening shows it: nothing after the first ".exe", no quotes, no
 // arguments from the first "%" on.
 std::string CleanedCommand(std::string command) {
@@ -404,7 +441,7 @@ bool AssociatedProgram(std::string_view extension, std::string& program) {
     if (auto fixed = OverrideTypeOf(key)) types.push_back(*fixed);
     for (auto& type : MachineTypesOfExtension(key))
         if (std::find(types.begin(), types.end(), type) == types.end()) types.push_back(type);
-    if (auto command = DefaultApplicationCommand(types)) program = CleanedCommand(*command);
+    if (auto command = RecentDefaultApplicationCommand(types)) program = CleanedCommand(*command);
     return !program.empty();
 }
 

@@ -7,8 +7,16 @@ namespace {
 
 constexpr const char* kRiskDatabaseName = "FileExtensionsInfo.txt";
 
-std::string Below(const std::string& parent, const char* name) {
-    std::string folder = parent + "/" + name;
+// Paths only: a folder is made sure of once, at the end of its path, since making it
+// makes every folder above it and a folder that is there has them all.
+std::string UserPath() {
+    return ProgramFolder() + "/Users/SingleUser";
+}
+std::string MessagesPath() {
+    return UserPath() + "/Messages";
+}
+
+std::string Ensured(std::string folder) {
     // A folder that cannot be made still has its path; writing there will tell.
     platform::EnsureFolder(folder);
     return folder;
@@ -18,46 +26,46 @@ std::string Below(const std::string& parent, const char* name) {
 
 // Single-user mode: the name is not part of the path.
 std::string UserFolder(std::string_view) {
-    return Below(ProgramFolder(), "Users/SingleUser");
+    return Ensured(UserPath());
 }
 
-std::string ReportsFolder(std::string_view user) {
-    return Below(UserFolder(user), "Reports");
+std::string ReportsFolder(std::string_view) {
+    return Ensured(UserPath() + "/Reports");
 }
-std::string PartialsFolder(std::string_view user) {
-    return Below(UserFolder(user), "Partials");
+std::string PartialsFolder(std::string_view) {
+    return Ensured(UserPath() + "/Partials");
 }
-std::string MessagesFolder(std::string_view user) {
-    return Below(UserFolder(user), "Messages");
+std::string MessagesFolder(std::string_view) {
+    return Ensured(MessagesPath());
 }
 
-std::string UnprocessedIncomingFolder(std::string_view user) {
-    return Below(MessagesFolder(user), "UnProcessedIncoming");
+std::string UnprocessedIncomingFolder(std::string_view) {
+    return Ensured(MessagesPath() + "/UnProcessedIncoming");
 }
-std::string ProcessedIncomingFolder(std::string_view user) {
-    return Below(MessagesFolder(user), "ProcessedIncoming");
+std::string ProcessedIncomingFolder(std::string_view) {
+    return Ensured(MessagesPath() + "/ProcessedIncoming");
 }
-std::string UnprocessedOutgoingFolder(std::string_view user) {
-    return Below(MessagesFolder(user), "UnprocessedOutGoing");
+std::string UnprocessedOutgoingFolder(std::string_view) {
+    return Ensured(MessagesPath() + "/UnprocessedOutGoing");
 }
-std::string ProcessedOutgoingFolder(std::string_view user) {
-    return Below(MessagesFolder(user), "ProcessedOutGoing");
+std::string ProcessedOutgoingFolder(std::string_view) {
+    return Ensured(MessagesPath() + "/ProcessedOutGoing");
 }
-std::string PurgatoryFolder(std::string_view user) {
-    return Below(MessagesFolder(user), "Purgatory");
+std::string PurgatoryFolder(std::string_view) {
+    return Ensured(MessagesPath() + "/Purgatory");
 }
-std::string TrashFolder(std::string_view user) {
-    return Below(MessagesFolder(user), "Trash");
+std::string TrashFolder(std::string_view) {
+    return Ensured(MessagesPath() + "/Trash");
 }
-std::string BackupsFolder(std::string_view user) {
-    return Below(MessagesFolder(user), "Backups");
+std::string BackupsFolder(std::string_view) {
+    return Ensured(MessagesPath() + "/Backups");
 }
 
 std::string ImagesFolder() {
-    return Below(ProgramFolder(), "Images");
+    return Ensured(ProgramFolder() + "/Images");
 }
 std::string EmailInfoFolder() {
-    return Below(ProgramFolder(), "EmailInfo");
+    return Ensured(ProgramFolder() + "/EmailInfo");
 }
 
 std::string RiskDatabasePath(std::string_view name) {

@@ -76,7 +76,8 @@ struct TMutexCriticalSection::State {
 
 TMutexCriticalSection::TMutexCriticalSection(std::string name)
     : TAbstractCriticalSection(std::move(name)), state_(std::make_unique<State>()) {
-    state_->mutexName = Name() + " " + RandomLettersAndDigits(kSuffixAtCreation);
+    // The private name is drawn when first asked for: every message header has a lock,
+    // and hardly any is ever asked its name.
 }
 
 TMutexCriticalSection::~TMutexCriticalSection() = default;
@@ -168,6 +169,8 @@ int TMutexCriticalSection::Count() const {
 
 std::string TMutexCriticalSection::MutexName() const {
     std::lock_guard lock(state_->mutex);
+    if (state_->mutexName.empty())
+        state_->mutexName = Name() + " " + RandomLettersAndDigits(kSuffixAtCreation);
     return state_->mutexName;
 }
 

@@ -522,7 +522,7 @@ void TEmailMsgPart::DestroyChildren() {
         return std::string();
     });
     while (!children_->Empty())
-        delete children_->parts_.front();
+        delete children_->parts_.back();  // from the back, where leaving costs nothing
     std::sort(headers.begin(), headers.end());
     headers.erase(std::unique(headers.begin(), headers.end()), headers.end());
     for (TEmailHeader* header : headers) {

@@ -11,7 +11,7 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/ProgramFolder.h"
+#include "PrivateFolder.h"
 #include "screening/EmailInfo.h"
 
 namespace {
@@ -86,11 +86,7 @@ void CheckSameValues(const TEmailInfo& a, const TEmailInfo& b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char folder[] = "/tmp/fuzz-emailinfo-XXXXXX";
-    if (::mkdtemp(folder) == nullptr) std::abort();
-    ::setenv("GATEMOOR_HOME", folder, 1);
-    ::setenv("TMPDIR", folder, 1);
-    gatemoor::platform::OverrideProgramFolder(folder);
+    (void)fuzz::UsePrivateProgramFolder("emailinfo");
     return 0;
 }
 

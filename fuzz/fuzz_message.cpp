@@ -19,7 +19,7 @@
 #include "mail/EmailMsg.h"
 #include "mail/EmailMsgPart.h"
 #include "mail/Html.h"
-#include "platform/ProgramFolder.h"
+#include "PrivateFolder.h"
 
 namespace {
 
@@ -92,12 +92,7 @@ void CheckStillAMessage(TEmailMsg& message) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Messages that save themselves, and information records, stay in a private folder.
-    char folder[] = "/tmp/fuzz-message-XXXXXX";
-    if (::mkdtemp(folder) == nullptr) std::abort();
-    ::setenv("GATEMOOR_HOME", folder, 1);
-    ::setenv("TMPDIR", folder, 1);
-    gatemoor::platform::OverrideProgramFolder(folder);
+    (void)fuzz::UsePrivateProgramFolder("message");
     return 0;
 }
 

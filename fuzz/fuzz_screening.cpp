@@ -15,6 +15,7 @@
 #include "foundation/SettingsCatalogue.h"
 #include "mail/EmailDecoders.h"
 #include "mail/EmailMsg.h"
+#include "PrivateFolder.h"
 #include "platform/ProgramFolder.h"
 #include "platform/SettingsStore.h"
 #include "screening/FileExtensions.h"
@@ -48,12 +49,7 @@ void EmptyHome() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char folder[] = "/tmp/fuzz-screening-XXXXXX";
-    if (::mkdtemp(folder) == nullptr) std::abort();
-    gHome = folder;
-    ::setenv("GATEMOOR_HOME", folder, 1);
-    ::setenv("TMPDIR", folder, 1);
-    gatemoor::platform::OverrideProgramFolder(folder);
+    gHome = fuzz::UsePrivateProgramFolder("screening");
     fs::create_directories(gHome + "/.settings");
     gatemoor::platform::SetSettingsFolder(gHome + "/.settings");
     gExtensions = new gatemoor::TFileExtensionList();

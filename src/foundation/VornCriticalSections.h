@@ -43,7 +43,7 @@ public:
 private:
     std::string name_;
     int timeOutMs_ = 2000;
-    bool flag_ = false;  // kept from the original layout; no operation consults it
+    [[maybe_unused]] bool flag_ = false;  // kept from the original layout; no operation consults it
 };
 
 class TMutexCriticalSection : public TAbstractCriticalSection {

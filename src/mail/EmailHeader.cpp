@@ -61,6 +61,14 @@ constexpr std::size_t kDecodedRoom = 4;
            });
 }
 
+// True when `key` is the cache key of parameter `param` of field `field` (a name
+// without ':'): the names, a line feed between them, compared ignoring case.
+[[nodiscard]] bool IsParamKey(std::string_view key, std::string_view field, std::string_view param) {
+    return key.size() == field.size() + 1 + param.size() && key[field.size()] == '\n' &&
+           SameNameIgnoringCase(key.substr(0, field.size()), field) &&
+           SameNameIgnoringCase(key.substr(field.size() + 1), param);
+}
+
 // A field name as lookups compare it: first ':' as a blank, trimmed, upper case.
 [[nodiscard]] std::string NameKey(std::string_view name) {
     std::string key(name);
@@ -340,7 +348,8 @@ bool TEmailHeader::GetDecodedField(std::string_view name, std::string& value) co
     // The type queries ask for the same decoded fields again and again; the answers
     // stay until the fields change. Looked up without building the key first.
     const std::string_view plain = Trimmed(name);
-    if (plain.find(':') == std::string_view::npos) {
+    const bool hasColon = plain.find(':') != std::string_view::npos;
+    if (!hasColon) {
         for (const auto& [cachedName, cachedValue] : decoded_) {
             if (!SameNameIgnoringCase(cachedName, plain)) continue;
             value = cachedValue.value_or(std::string());
@@ -348,10 +357,12 @@ bool TEmailHeader::GetDecodedField(std::string_view name, std::string& value) co
         }
     }
     const std::string key = AsciiLower(NameKey(name));
-    for (const auto& [cachedName, cachedValue] : decoded_) {
-        if (cachedName != key) continue;
-        value = cachedValue.value_or(std::string());
-        return cachedValue.has_value();
+    if (hasColon) {
+        for (const auto& [cachedName, cachedValue] : decoded_) {
+            if (cachedName != key) continue;
+            value = cachedValue.value_or(std::string());
+            return cachedValue.has_value();
+        }
     }
     std::optional<std::string> answer;
     if (GetField(name, value, true)) {
@@ -434,24 +445,21 @@ bool TEmailHeader::GetDecodedParam(std::string_view field, std::string_view para
     // Kept with the decoded fields, under a key no field name can have: the field's
     // name, a line feed and the parameter's name. Looked up without building it first.
     const std::string_view plain = Trimmed(field);
-    if (plain.find(':') == std::string_view::npos) {
+    const bool hasColon = plain.find(':') != std::string_view::npos;
+    if (!hasColon) {
         for (const auto& [cachedName, cachedValue] : decoded_) {
-            const std::string_view cached = cachedName;
-            if (cached.size() != plain.size() + 1 + param.size() || cached[plain.size()] != '\n' ||
-                !SameNameIgnoringCase(cached.substr(0, plain.size()), plain) ||
-                !SameNameIgnoringCase(cached.substr(plain.size() + 1), param))
-                continue;
+            if (!IsParamKey(cachedName, plain, param)) continue;
             value = cachedValue.value_or(std::string());
             return cachedValue.has_value();
         }
     }
-    std::string key = AsciiLower(NameKey(field));
-    key += '\n';
-    key += AsciiLower(param);
-    for (const auto& [cachedName, cachedValue] : decoded_) {
-        if (cachedName != key) continue;
-        value = cachedValue.value_or(std::string());
-        return cachedValue.has_value();
+    std::string key = AsciiLower(NameKey(field)) + '\n' + AsciiLower(param);
+    if (hasColon) {
+        for (const auto& [cachedName, cachedValue] : decoded_) {
+            if (cachedName != key) continue;
+            value = cachedValue.value_or(std::string());
+            return cachedValue.has_value();
+        }
     }
     std::optional<std::string> answer;
     if (GetParam(field, param, value, true)) {

@@ -321,10 +321,11 @@ std::optional<std::string> ExecFromGroup(const std::vector<std::string>& files,
     return std::nullopt;
 }
 
-std::optional<std::string> DefaultApplicationCommand(const std::vector<std::string>& types) {
-    const std::vector<std::string> lists = MimeAppsFiles();
+std::optional<std::string> DefaultApplicationCommand(const std::vector<std::string>& lists,
+                                                     const std::vector<std::string>& appDirs,
+                                                     const std::vector<std::string>& types) {
     std::vector<std::string> caches;
-    for (const auto& dir : ApplicationDirs())
+    for (const auto& dir : appDirs)
         caches.push_back(dir + "/mimeinfo.cache");
     for (const auto& type : types)
         if (auto exec = ExecFromGroup(lists, "Default Applications", type)) return exec;
@@ -349,10 +350,12 @@ std::optional<std::string> RecentDefaultApplicationCommand(const std::vector<std
     static std::mutex mutex;
     static std::unordered_map<std::string, TAnswer> answers;
 
+    const std::vector<std::string> lists = MimeAppsFiles();
+    const std::vector<std::string> appDirs = ApplicationDirs();
     std::string key;
-    for (const auto& file : MimeAppsFiles())
+    for (const auto& file : lists)
         key.append(file).push_back('\n');
-    for (const auto& dir : ApplicationDirs())
+    for (const auto& dir : appDirs)
         key.append(dir).push_back('\n');
     key.push_back('\n');
     for (const auto& type : types)
@@ -364,7 +367,7 @@ std::optional<std::string> RecentDefaultApplicationCommand(const std::vector<std
         if (const auto found = answers.find(key); found != answers.end() && now - found->second.at < kKeptFor)
             return found->second.command;
     }
-    std::optional<std::string> command = DefaultApplicationCommand(types);
+    std::optional<std::string> command = DefaultApplicationCommand(lists, appDirs, types);
     std::lock_guard lock(mutex);
     if (answers.size() >= 1024) answers.clear();
     answers[key] = {now, command};
